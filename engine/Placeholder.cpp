@@ -1,0 +1,4 @@
+// Removed once the library has real sources.
+namespace tintavo {
+int engine_placeholder() { return 0; }
+} // namespace tintavo
