@@ -139,7 +139,9 @@ public:
     QString WorkFile;
     std::unique_ptr<QStringList> DroppedFiles;
     std::unique_ptr<TTovikLog> RunLog;
-    std::unique_ptr<TZelkLite> Updater;
+    // Shared only so that this header needs no definition of the client; the window is its
+    // one owner.
+    std::shared_ptr<TZelkLite> Updater;
     bool QuietUpdateCheck = false;
 
     // ---- Operations used across the window ----------------------------------------------
@@ -198,8 +200,8 @@ private:
     void BuildLayout();
     void BuildMenus();
     void SetTabOrder();
-    void ApplyPreset(int value);
-    void ThresholdChanged(QSlider* slider, QLabel* label);
+    void ApplyPreset(int red, int green, int blue);
+    void ThresholdChanged(const QSlider* slider, QLabel* label);
 
     // Lifecycle members (activation, drops, closing, update outcome)
 };
