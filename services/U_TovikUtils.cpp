@@ -3,6 +3,8 @@
 #include "platform/InstalledPrograms.h"
 #include "platform/OsInfo.h"
 #include "platform/PathUtils.h"
+#include "platform/ProfileFile.h"
+#include "platform/Registry.h"
 #include "platform/SpecialFolders.h"
 
 #include <cerrno>
@@ -144,6 +146,101 @@ void RemoveCompanyFolder() {
         }
     }
     rmdir(company.c_str());
+}
+
+std::string CompanyKeyPath() {
+    return std::string("SOFTWARE\\") + CompanyName;
+}
+
+std::string ProductKeyPath(const std::string& title) {
+    return CompanyKeyPath() + "\\" + title;
+}
+
+namespace {
+
+[[noreturn]] void ThrowValueNotSet(const std::string& name) {
+    throw RegistryError("Echec à la définition des données pour '" + name + "'");
+}
+
+} // namespace
+
+void RecordProgramPath(const std::string& title, const std::string& programFilePath) {
+    if (!platform::RegCreateKey(CompanyKeyPath()) &&
+        !platform::RegKeyExists(platform::RegRoot::CurrentUser, CompanyKeyPath())) {
+        return;
+    }
+    if (!platform::RegSetValue(CompanyKeyPath(),
+                               platform::RegValue::String(title, programFilePath))) {
+        ThrowValueNotSet(title);
+    }
+}
+
+void ImportSettings(const std::string& title, const std::string& settingsFile) {
+    const std::string key = ProductKeyPath(title);
+    if (!platform::RegCreateKey(key) &&
+        !platform::RegKeyExists(platform::RegRoot::CurrentUser, key)) {
+        return;
+    }
+    const auto names =
+        platform::ProfileSectionNames(settingsFile, SettingsSection, SettingsNamesBufferSize);
+    if (names.empty()) {
+        return;
+    }
+    std::vector<platform::RegValue> values;
+    for (const auto& name : names) {
+        values.push_back(platform::RegValue::String(
+            name, platform::ProfileString(settingsFile, SettingsSection, name, "",
+                                          SettingsValueBufferSize)));
+    }
+    // All values go in one step, so the other programs sharing the hive never see half an
+    // import and a large section costs one rewrite. When that step fails, the import stopped
+    // at its first value.
+    bool keyGone = false;
+    const bool written = platform::RegUpdateUserHive([&](platform::RegHive& hive) {
+        for (const auto& value : values) {
+            if (!hive.SetValue(key, value)) {
+                keyGone = true;
+                return false;
+            }
+        }
+        return true;
+    });
+    if (!written || keyGone) {
+        ThrowValueNotSet(names.front());
+    }
+}
+
+void ExportSettings(const std::string& title, const std::string& settingsFile) {
+    const std::string key = ProductKeyPath(title);
+    if (!platform::RegCreateKey(key) &&
+        !platform::RegKeyExists(platform::RegRoot::CurrentUser, key)) {
+        return;
+    }
+    const auto values = platform::RegReadValues(platform::RegRoot::CurrentUser, key);
+    if (!values) {
+        return;
+    }
+    for (const auto& value : *values) {
+        if (value.type != platform::REG_SZ) {
+            continue;
+        }
+        if (!platform::WriteProfileString(settingsFile, SettingsSection, value.name, value.data)) {
+            throw SettingsFileError("Impossible d'écrire dans " + settingsFile);
+        }
+    }
+}
+
+void DeleteProductKey(const std::string& title) {
+    platform::RegDeleteKeyTree(ProductKeyPath(title));
+}
+
+void DeleteProgramPath(const std::string& title) {
+    platform::RegCreateKey(CompanyKeyPath());
+    platform::RegDeleteValue(CompanyKeyPath(), title);
+}
+
+void DeleteCompanyKeyIfEmpty() {
+    platform::RegDeleteKeyIfEmpty(CompanyKeyPath());
 }
 
 std::string WindowsVersionText() {
