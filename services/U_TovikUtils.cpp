@@ -82,7 +82,11 @@ bool IsInstalled(const std::string& productName) {
 }
 
 std::string GetDataFolder(const std::string& programFilePath, const std::string& title) {
-    std::string result = IncludeTrailingPathDelimiter(platform::ExtractFilePath(programFilePath));
+    // No program folder is known only when the system does not tell the program's path; the
+    // result then stays empty rather than becoming the root folder.
+    const std::string programFolder = platform::ExtractFilePath(programFilePath);
+    std::string result =
+        programFolder.empty() ? std::string() : IncludeTrailingPathDelimiter(programFolder);
     const std::string appData = GetSpecialFolder(platform::CSIDL_APPDATA);
     if (appData.empty()) {
         return result;
@@ -115,6 +119,10 @@ bool FolderExists(const std::string& path) {
 }
 
 bool DeleteTree(const std::string& folder, const std::string& extension) {
+    // An empty path or the root is never a folder of ours to empty.
+    if (folder.find_first_not_of(platform::PathDelim()) == std::string::npos) {
+        return true;
+    }
     const std::string base = IncludeTrailingPathDelimiter(folder);
     const bool everything = extension == "*";
     const std::string tail = "." + extension;

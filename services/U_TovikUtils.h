@@ -19,7 +19,8 @@ inline constexpr const char* CompanyName = "Orvane";
 bool IsInstalled(const std::string& productName);
 
 // The data folder, ending with a separator: <application data>/Orvane/<title>/, created on
-// every call; the program folder when that folder cannot be made.
+// every call; the program folder when that folder cannot be made (empty when not even the
+// program's path is known).
 std::string GetDataFolder(const std::string& programFilePath, const std::string& title);
 
 // The folder of a CSIDL number (CSIDL_APPDATA, CSIDL_LOCAL_APPDATA), or empty.
@@ -34,7 +35,7 @@ bool FolderExists(const std::string& path);
 // Deletes the entries of a folder whose names end in "." followed by the extension ("*" for
 // every entry), entering matching subfolders with the same rule, then removes the folder if
 // it became empty. Read-only files go too; symbolic links are removed, never followed.
-// Failures are ignored; always returns true.
+// Failures are ignored; always returns true. An empty path or the root is left alone.
 bool DeleteTree(const std::string& folder, const std::string& extension);
 
 // Removes the company folder <application data>/Orvane/ when it holds no subfolder (it stays
