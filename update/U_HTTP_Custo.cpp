@@ -65,14 +65,29 @@ std::vector<std::string> ProfileHeaderLines(const std::string& url) {
 }
 
 CurlHeaderList ProfileHeaderList(const std::string& url) {
+    const std::vector<std::string> lines = ProfileHeaderLines(url);
+    if (lines.empty()) {
+        return nullptr;
+    }
     CurlHeaderList list;
-    for (const std::string& line : ProfileHeaderLines(url)) {
+    const auto append = [&list](const std::string& line) {
         curl_slist* grown = curl_slist_append(list.get(), line.c_str());
         if (grown == nullptr) {
-            return nullptr;
+            return false;
         }
         static_cast<void>(list.release());
         list.reset(grown);
+        return true;
+    };
+    // An empty "Host:" first drops libcurl's own Host line, which it would send right after
+    // the request line; the profile's Host line then goes out last, in list order.
+    if (!append("Host:")) {
+        return nullptr;
+    }
+    for (const std::string& line : lines) {
+        if (!append(line)) {
+            return nullptr;
+        }
     }
     return list;
 }

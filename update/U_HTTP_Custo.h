@@ -43,7 +43,8 @@ CURL* ApplyHttpProfile(CURL* client);
 // The header lines for a GET of `url`, in order; empty when the URL cannot be read. Host
 // carries the port only when the URL names one other than 80 and 443.
 std::vector<std::string> ProfileHeaderLines(const std::string& url);
-// The same lines as a libcurl list, which replaces libcurl's own Host and Accept lines.
+// The same lines as a libcurl list, which replaces libcurl's own Host and Accept lines and
+// keeps the order above.
 CurlHeaderList ProfileHeaderList(const std::string& url);
 
 // The URL unchanged, or, when it begins with "https" (ignoring case) and TLS cannot be used,
