@@ -78,6 +78,63 @@ std::vector<std::uint8_t> BuildPeImage(bool is64,
     return image;
 }
 
+std::vector<std::uint8_t> BuildElfImage(bool is64, bool bigEndian,
+                                        const std::optional<std::vector<std::uint8_t>>& block,
+                                        const std::string& section, bool extendedCount) {
+    Bytes image;
+    const auto put = [&](std::size_t at, std::uint64_t value, std::size_t width) {
+        if (image.size() < at + width) {
+            image.resize(at + width);
+        }
+        for (std::size_t i = 0; i < width; ++i) {
+            const std::size_t shift = 8 * (bigEndian ? width - 1 - i : i);
+            image[at + i] = static_cast<std::uint8_t>((value >> shift) & 0xFF);
+        }
+    };
+    const std::string names = std::string("\0.shstrtab\0", 11) + section + '\0';
+    const std::size_t dataAt = 0x100;
+    const std::size_t blockSize = block ? block->size() : 0;
+    const std::size_t namesAt = dataAt + blockSize;
+    const std::size_t headersAt = (namesAt + names.size() + 7) & ~std::size_t{7};
+    const std::size_t entSize = is64 ? 64 : 40;
+    const std::size_t count = block ? 3 : 2;
+
+    image.resize(headersAt + count * entSize);
+    image[0] = 0x7F;
+    image[1] = 'E';
+    image[2] = 'L';
+    image[3] = 'F';
+    image[4] = is64 ? 2 : 1;
+    image[5] = bigEndian ? 2 : 1;
+    image[6] = 1;
+    put(16, 2, 2); // executable
+    put(20, 1, 4);
+    put(is64 ? 40 : 32, headersAt, is64 ? 8 : 4);
+    put(is64 ? 52 : 40, is64 ? 64 : 52, 2);
+    put(is64 ? 58 : 46, entSize, 2);
+    put(is64 ? 60 : 48, extendedCount ? 0 : count, 2);
+    put(is64 ? 62 : 50, extendedCount ? 0xFFFF : 1, 2);
+    if (block) {
+        std::copy(block->begin(), block->end(), image.begin() + dataAt);
+    }
+    std::copy(names.begin(), names.end(), image.begin() + static_cast<long>(namesAt));
+    const auto sectionHeader = [&](std::size_t index, std::uint32_t name, std::uint32_t type,
+                                   std::size_t offset, std::size_t size, std::uint32_t link) {
+        const std::size_t at = headersAt + index * entSize;
+        put(at, name, 4);
+        put(at + 4, type, 4);
+        put(at + (is64 ? 24 : 16), offset, is64 ? 8 : 4);
+        put(at + (is64 ? 32 : 20), size, is64 ? 8 : 4);
+        put(at + (is64 ? 40 : 24), link, 4);
+    };
+    sectionHeader(0, 0, 0, 0, extendedCount ? count : 0, extendedCount ? 1 : 0);
+    sectionHeader(1, 1, 3 /* string table */, namesAt, names.size(), 0);
+    if (block) {
+        sectionHeader(2, 11, 1 /* program data */, dataAt, blockSize, 0);
+    }
+    return image;
+}
+
 versioninfo::TVersionInfoSpec SimpleSpec(std::uint16_t a, std::uint16_t b, std::uint16_t c,
                                          std::uint16_t d,
                                          std::vector<std::pair<std::string, std::string>> strings) {

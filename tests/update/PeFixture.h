@@ -15,6 +15,14 @@ namespace tintavo::test {
 std::vector<std::uint8_t> BuildPeImage(bool is64,
                                        const std::optional<std::vector<std::uint8_t>>& block);
 
+// A minimal ELF file (no program headers) with sections ".shstrtab" and, when a block is
+// given, one named `section` holding it. `extendedCount` stores the section count and the
+// name table's index in section 0, as files with very many sections do.
+std::vector<std::uint8_t> BuildElfImage(bool is64, bool bigEndian,
+                                        const std::optional<std::vector<std::uint8_t>>& block,
+                                        const std::string& section = ".tintavo_version",
+                                        bool extendedCount = false);
+
 // A version resource with the fixed version a.b.c.d and one French table (040C04E4).
 versioninfo::TVersionInfoSpec SimpleSpec(std::uint16_t a, std::uint16_t b, std::uint16_t c,
                                          std::uint16_t d,

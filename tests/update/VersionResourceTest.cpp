@@ -125,6 +125,51 @@ TEST(VersionResource, DamagedImagesReadAsWithoutResource) {
     }
 }
 
+TEST(VersionResource, ReadsTheSectionOfEveryElfKind) {
+    test::TestSandbox sandbox;
+    const auto block =
+        versioninfo::BuildVersionInfo(SimpleSpec(1, 2, 3, 4, {{"CompanyName", "Acme"}}));
+    const auto path = sandbox.root() / "program";
+    for (const bool is64 : {false, true}) {
+        for (const bool big : {false, true}) {
+            for (const bool extended : {false, true}) {
+                SCOPED_TRACE(std::string(is64 ? "64" : "32") + (big ? " big" : " little") +
+                             (extended ? " extended count" : ""));
+                test::WriteBytes(
+                    path, test::BuildElfImage(is64, big, block, ".tintavo_version", extended));
+                EXPECT_EQ(GetFileVersionText(path), "1.2.3.4");
+                EXPECT_EQ(GetCompanyName(path.string()), "Acme");
+            }
+        }
+    }
+    test::WriteBytes(path, test::BuildElfImage(true, false, std::nullopt));
+    EXPECT_EQ(GetFileVersionText(path), "");
+    test::WriteBytes(path, test::BuildElfImage(true, false, block, ".other"));
+    EXPECT_EQ(GetFileVersionText(path), "");
+}
+
+TEST(VersionResource, DamagedElfFilesReadAsWithoutResource) {
+    test::TestSandbox sandbox;
+    const auto image = test::BuildElfImage(
+        true, false,
+        versioninfo::BuildVersionInfo(SimpleSpec(1, 2, 3, 4, {{"CompanyName", "Acme"}})));
+    const auto path = sandbox.root() / "program";
+    for (std::size_t length = 0; length < image.size(); length += 13) {
+        test::WriteBytes(path, std::vector<std::uint8_t>(
+                                   image.begin(), image.begin() + static_cast<long>(length)));
+        const std::string text = GetFileVersionText(path);
+        EXPECT_TRUE(text.empty() || text == "1.2.3.4") << "cut at " << length;
+    }
+    // Header fields and section headers set to all ones, one byte at a time.
+    const std::size_t headers = image.size() - 3 * 64;
+    for (std::size_t at = 0; at < image.size(); at = (at == 63 ? headers : at + 1)) {
+        std::vector<std::uint8_t> bad = image;
+        bad[at] = 0xFF;
+        test::WriteBytes(path, bad);
+        static_cast<void>(GetFileVersionText(path));
+    }
+}
+
 TEST(VersionResource, BlockParserRejectsInconsistentLengths) {
     std::vector<std::uint8_t> block =
         versioninfo::BuildVersionInfo(SimpleSpec(1, 2, 3, 4, {{"FileVersion", "1.2.3.4"}}));
