@@ -35,6 +35,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tintavo;
@@ -523,6 +524,16 @@ private slots:
         QCOMPARE(dlg_->img->Bitmap.Width(), 32);
     }
 
+    void loadingTheWorkingCopyItselfKeepsIt() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 24));
+        const QString work = dlg_->WorkFile;
+        Load(work);
+        QVERIFY(QFile::exists(work));
+        QCOMPARE(Renders(), 2);
+        QVERIFY(dlg_->save_btn->isEnabled());
+    }
+
     void cancelledChooserChangesNothing() {
         Choose(std::nullopt);
         dlg_->load_btnClick();
@@ -539,9 +550,13 @@ private slots:
         const fs::path chosen = root() / "out" / "result";
         fs::create_directories(chosen.parent_path());
         Choose(QString::fromStdString(chosen.string()));
+        const mode_t mask = umask(022);
         dlg_->save_btnClick();
+        umask(mask);
 
         const fs::path written = root() / "out" / "result.jpg";
+        // A new export is readable as any new file of the user's is, not private.
+        QVERIFY((fs::status(written).permissions() & fs::perms::others_read) != fs::perms::none);
         QCOMPARE(
             Count(QStringLiteral("Exporting to : ") + QString::fromStdString(written.string())), 1);
         const std::vector<std::uint8_t> expected = EncodeJpeg(*dlg_->RenderBitmap);
