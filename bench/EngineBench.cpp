@@ -9,14 +9,18 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace tintavo {
 namespace {
@@ -282,7 +286,70 @@ BENCHMARK_CAPTURE(BM_Filter, rising_bands, [] {
 })->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Filter, spiral, [] { return MaskOf(Spiral); })->Unit(benchmark::kMillisecond);
 
+// Prints the benchmark table as usual, then the targets as ratios of CPU time.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && run.error_occurred == false) {
+                std::string name = run.benchmark_name();
+                name = name.substr(0, name.find("/min_time"));
+                cpu_[name] = run.GetAdjustedCPUTime();
+            }
+        }
+    }
+
+    void PrintRatios() const {
+        const auto time = [this](const std::string& name) {
+            const auto found = cpu_.find(name);
+            return found == cpu_.end() ? 0.0 : found->second;
+        };
+        const double decode = time("BM_Decode");
+        if (decode <= 0) {
+            return;
+        }
+        std::printf("\nTargets (CPU time ratios):\n");
+        std::printf("  render / decode                          %.3f  (at most 0.15)\n",
+                    time("BM_Render") / decode);
+        const double photoFilter = time("BM_Filter/photograph");
+        std::printf("  filter on the photograph's mask / decode %.3f  (at most 0.50)\n",
+                    photoFilter / decode);
+        double worst = 0;
+        std::string worstName;
+        for (const auto& [name, cpu] : cpu_) {
+            if (name.rfind("BM_Filter/", 0) == 0 && cpu > worst) {
+                worst = cpu;
+                worstName = name;
+            }
+        }
+        if (photoFilter > 0) {
+            std::printf("  worst mask pattern (%s) / photograph's mask %.2f  (at most 10)\n",
+                        worstName.c_str(), worst / photoFilter);
+        }
+        if (time("BM_DecodeEncode") > 0) {
+            std::printf("  decode+render+encode / decode+encode     %.3f  (at most 1.15)\n",
+                        time("BM_DecodeRenderEncode") / time("BM_DecodeEncode"));
+        }
+    }
+
+private:
+    std::map<std::string, double> cpu_;
+};
+
 } // namespace
 } // namespace tintavo
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    tintavo::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}
