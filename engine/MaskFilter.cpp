@@ -1,0 +1,234 @@
+#include "engine/MaskFilter.h"
+
+#include "engine/EngineError.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tintavo {
+
+namespace {
+
+// Erosion and fill share one engine: a pixel of the colour the pass works on (`from`) turns
+// into the other one when its count of white neighbours says so. Either rule is monotone:
+// erosion only removes white, fill only adds it, so a pixel that qualifies keeps qualifying
+// until it changes. The pass therefore ends in the same mask whatever the order of the
+// changes, and only the pixels around a change need looking at again.
+//
+// One raster scan visits every interior pixel once, changing it at once when it qualifies.
+// Neighbours of a change that the scan has not reached yet will be visited anyway; the ones it
+// has already passed go on a stack and are checked again straight away. Every pixel changes at
+// most once and each change pushes at most eight pixels, so the work is linear in the size of
+// the mask.
+class MaskPass {
+public:
+    MaskPass(TBitmap32& mask, bool erode)
+        : pixels_(mask.Bits()), width_(static_cast<std::uint32_t>(mask.Width())),
+          height_(static_cast<std::uint32_t>(mask.Height())), erode_(erode),
+          from_(erode ? MaskKept : MaskGreyed), to_(erode ? MaskGreyed : MaskKept) {}
+
+    void Run() {
+        for (std::uint32_t y = 1; y + 1 < height_; ++y) {
+            std::uint32_t x = 1;
+#if defined(__SSE2__)
+            // Four pixels at a time; on most of a mask none of them qualifies.
+            const TColor32* row = pixels_ + Index(0, y);
+            for (; x + 4 < width_; x += 4) {
+                if (AnyQualifies(row + x)) {
+                    for (std::uint32_t k = 0; k < 4; ++k) {
+                        Visit(x + k, y);
+                    }
+                }
+            }
+#endif
+            for (; x + 1 < width_; ++x) {
+                Visit(x, y);
+            }
+        }
+    }
+
+private:
+    struct Pixel {
+        std::uint32_t x;
+        std::uint32_t y;
+    };
+
+    std::size_t Index(std::uint32_t x, std::uint32_t y) const {
+        return static_cast<std::size_t>(y) * width_ + x;
+    }
+
+    // Each pixel is MaskKept (all bits set) or MaskGreyed (low bit clear).
+    unsigned WhiteNeighbours(std::size_t i) const {
+        const TColor32* up = pixels_ + i - width_;
+        const TColor32* row = pixels_ + i;
+        const TColor32* down = pixels_ + i + width_;
+        return (up[-1] & 1u) + (up[0] & 1u) + (up[1] & 1u) + (row[-1] & 1u) + (row[1] & 1u) +
+               (down[-1] & 1u) + (down[0] & 1u) + (down[1] & 1u);
+    }
+
+    // Erosion: fewer than three white neighbours (S < 765). Fill: five or more (S > 1020).
+    bool Qualifies(std::size_t i) const {
+        const unsigned white = WhiteNeighbours(i);
+        return erode_ ? white < 3 : white > 4;
+    }
+
+#if defined(__SSE2__)
+    // Whether any of the four interior pixels from `at` is of the pass's colour and qualifies.
+    bool AnyQualifies(const TColor32* at) const {
+        const __m128i centre = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i candidate = _mm_cmpeq_epi32(centre, _mm_set1_epi32(static_cast<int>(from_)));
+        if (_mm_movemask_epi8(candidate) == 0) {
+            return false;
+        }
+        const auto load = [](const TColor32* p) {
+            return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                 _mm_set1_epi32(1));
+        };
+        const TColor32* up = at - width_;
+        const TColor32* down = at + width_;
+        const __m128i white =
+            _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(load(up - 1), load(up)),
+                                        _mm_add_epi32(load(up + 1), load(at - 1))),
+                          _mm_add_epi32(_mm_add_epi32(load(at + 1), load(down - 1)),
+                                        _mm_add_epi32(load(down), load(down + 1))));
+        const __m128i qualifies = erode_ ? _mm_cmplt_epi32(white, _mm_set1_epi32(3))
+                                         : _mm_cmpgt_epi32(white, _mm_set1_epi32(4));
+        return _mm_movemask_epi8(_mm_and_si128(candidate, qualifies)) != 0;
+    }
+#endif
+
+    void Visit(std::uint32_t x, std::uint32_t y) {
+        const std::size_t i = Index(x, y);
+        if (pixels_[i] == from_ && Qualifies(i)) {
+            pixels_[i] = to_;
+            Reserve();
+            // The scan has passed four of the neighbours.
+            Push(x - 1, y, i, x > 1);
+            Push(x - 1, y - 1, i, x > 1 && y > 1);
+            Push(x, y - 1, i, y > 1);
+            Push(x + 1, y - 1, i, x + 2 < width_ && y > 1);
+            Drain(i);
+        }
+    }
+
+    void Reserve() {
+        if (stack_.size() < top_ + 8) {
+            stack_.resize(stack_.size() * 2 + 64);
+        }
+    }
+
+    // Queues an interior neighbour of the pass's colour that the scan at `cursor` has passed.
+    // An unconditional write with a conditional count: on a noisy mask every such test is a
+    // coin toss for the branch predictor. Every neighbour of an interior pixel lies in the
+    // array, so the read is safe even for the outermost pixels that `inside` leaves out.
+    void Push(std::uint32_t x, std::uint32_t y, std::size_t cursor, bool inside) {
+        const std::size_t n = Index(x, y);
+        const bool push = inside & (n < cursor) & (pixels_[n] == from_);
+        stack_[top_] = {x, y};
+        top_ += push ? 1 : 0;
+    }
+
+    void Drain(std::size_t cursor) {
+        while (top_ != 0) {
+            const Pixel p = stack_[--top_];
+            const std::size_t i = Index(p.x, p.y);
+            if (pixels_[i] != from_ || !Qualifies(i)) {
+                continue;
+            }
+            pixels_[i] = to_;
+            Reserve();
+            const bool left = p.x > 1;
+            const bool right = p.x + 2 < width_;
+            const bool up = p.y > 1;
+            const bool down = p.y + 2 < height_;
+            Push(p.x - 1, p.y, cursor, left);
+            Push(p.x - 1, p.y - 1, cursor, left && up);
+            Push(p.x, p.y - 1, cursor, up);
+            Push(p.x + 1, p.y - 1, cursor, right && up);
+            Push(p.x + 1, p.y, cursor, right);
+            Push(p.x + 1, p.y + 1, cursor, right && down);
+            Push(p.x, p.y + 1, cursor, down);
+            Push(p.x - 1, p.y + 1, cursor, left && down);
+        }
+    }
+
+    TColor32* pixels_;
+    std::uint32_t width_;
+    std::uint32_t height_;
+    bool erode_;
+    TColor32 from_;
+    TColor32 to_;
+    std::vector<Pixel> stack_;
+    std::size_t top_ = 0;
+};
+
+void CheckMask(const TBitmap32& mask) {
+    const TColor32* pixels = mask.Bits();
+    const std::size_t count = mask.PixelCount();
+    std::size_t i = 0;
+    bool valid = true;
+#if defined(__SSE2__)
+    __m128i all = _mm_set1_epi32(-1);
+    const __m128i kept = _mm_set1_epi32(static_cast<int>(MaskKept));
+    const __m128i greyed = _mm_set1_epi32(static_cast<int>(MaskGreyed));
+    for (; i + 4 <= count; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i));
+        all =
+            _mm_and_si128(all, _mm_or_si128(_mm_cmpeq_epi32(v, kept), _mm_cmpeq_epi32(v, greyed)));
+    }
+    valid = _mm_movemask_epi8(all) == 0xFFFF;
+#endif
+    for (; i < count; ++i) {
+        valid &= pixels[i] == MaskKept || pixels[i] == MaskGreyed;
+    }
+    if (!valid) {
+        throw EngineError("The mask holds a pixel that is neither opaque black nor opaque white");
+    }
+}
+
+void RunPass(TBitmap32& mask, bool erode) {
+    if (mask.Width() < 3 || mask.Height() < 3) {
+        return;
+    }
+    MaskPass(mask, erode).Run();
+}
+
+} // namespace
+
+void ErodeMask(TBitmap32& mask) {
+    CheckMask(mask);
+    RunPass(mask, true);
+}
+
+void FillMask(TBitmap32& mask) {
+    CheckMask(mask);
+    RunPass(mask, false);
+}
+
+void FilterMask(TBitmap32& mask) {
+    CheckMask(mask);
+    RunPass(mask, true);
+    RunPass(mask, false);
+}
+
+void RecomposePicture(const TBitmap32& source, const TBitmap32& mask, TBitmap32& render) {
+    if (source.Width() != mask.Width() || source.Height() != mask.Height()) {
+        throw EngineError("The picture and the mask differ in size");
+    }
+    render.Resize(mask.Width(), mask.Height());
+    const TColor32* in = source.Bits();
+    const TColor32* keep = mask.Bits();
+    TColor32* out = render.Bits();
+    const std::size_t count = mask.PixelCount();
+    for (std::size_t i = 0; i < count; ++i) {
+        const TColor32 col = in[i];
+        out[i] = keep[i] == MaskGreyed ? Desaturate(col) : col;
+    }
+}
+
+} // namespace tintavo

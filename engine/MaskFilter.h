@@ -1,0 +1,39 @@
+#pragma once
+
+#include "engine/TBitmap32.h"
+
+namespace tintavo {
+
+// Mask clean-up. A mask holds MaskKept (white, the pixel keeps its colour) and MaskGreyed
+// (black) only. Each pixel's neighbour sum S is the sum of LumaOf over its eight neighbours,
+// that is 255 times the number of white neighbours. The outermost rows and columns are never
+// changed but count as neighbours of the pixels beside them; a mask narrower or lower than
+// three pixels is left as it is.
+//
+// Each pass runs until stable: it repeats until no pixel it may change qualifies any more.
+// A pass only ever turns pixels one way, so its result does not depend on the order in which
+// pixels are visited; it equals that of top-to-bottom, left-to-right sweeps with writes taking
+// effect at once, repeated until a sweep changes nothing. The work stays linear in the
+// number of pixels for every mask.
+//
+// Raise EngineError, leaving the mask unchanged, when it holds any other value.
+
+// Erosion: a white interior pixel with fewer than three white neighbours (S < 765) turns black.
+// Removes white specks and white lines one pixel wide.
+void ErodeMask(TBitmap32& mask);
+
+// Fill: a black interior pixel with five or more white neighbours (S > 1020) turns white.
+// Fills black specks and thin black lines inside white areas; a black pixel with exactly four
+// white neighbours stays, so a checkerboard is stable.
+void FillMask(TBitmap32& mask);
+
+// The Filter command's mask work: ErodeMask until stable, then FillMask until stable. The
+// erosion is not run again afterwards. Running it twice changes nothing the second time.
+void FilterMask(TBitmap32& mask);
+
+// Rebuilds the rendered picture from the picture as read and a mask of the same size: where
+// the mask is MaskGreyed, `render` gets Desaturate(col), elsewhere col unchanged. `render` is
+// sized to the mask first. Raises EngineError when source and mask differ in size.
+void RecomposePicture(const TBitmap32& source, const TBitmap32& mask, TBitmap32& render);
+
+} // namespace tintavo

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "engine/TBitmap32.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace tintavo {
+
+// The Central Color as the user typed it: any 32-bit integers, not limited to 0..255. A value
+// outside 0..255 takes part in the comparison unchanged.
+struct CentralColor {
+    std::int32_t Red = 0;
+    std::int32_t Green = 0;
+    std::int32_t Blue = 0;
+};
+
+// Per-channel distances, 0..255 each. A negative value keeps nothing.
+struct Thresholds {
+    std::int32_t Red = 0;
+    std::int32_t Green = 0;
+    std::int32_t Blue = 0;
+};
+
+// True when a pixel keeps its colour: every channel lies within its threshold of the Central
+// Color (|R - Rc| <= tR and |G - Gc| <= tG and |B - Bc| <= tB). The kept region is a box in
+// RGB space; a distance equal to the threshold counts as kept.
+bool IsKept(TColor32 col, const CentralColor& cc, const Thresholds& thresholds);
+
+// The pixel work of a render pass. Sizes `render` and `mask` to the source's size (Resize, so
+// buffers already of that size keep their arrays), then for every pixel of `source`: a kept
+// pixel goes to `render` unchanged (alpha included) and its mask pixel is MaskKept; any other
+// pixel goes to `render` as Desaturate(col) and its mask pixel is MaskGreyed. Rows run top to
+// bottom; `onRow(y)` is called before row y is processed, once per row, never per pixel. An
+// empty source visits no pixel and leaves both results empty. `source` must be neither
+// `render` nor `mask`.
+void RenderPixels(const TBitmap32& source, const CentralColor& cc, const Thresholds& thresholds,
+                  TBitmap32& render, TBitmap32& mask,
+                  const std::function<void(std::int32_t row)>& onRow = {});
+
+} // namespace tintavo

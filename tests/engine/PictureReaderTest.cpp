@@ -1,0 +1,228 @@
+#include "engine/PictureReader.h"
+#include "engine/EngineError.h"
+
+#include "TestPictures.h"
+#include "common/TestSandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace tintavo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PictureReader : public testing::Test {
+protected:
+    fs::path Write(const std::string& name, const std::string& bytes) {
+        const fs::path path = sandbox_.root() / name;
+        test::writeFile(path, bytes);
+        return path;
+    }
+
+    // Reads and expects a clean failure whose text contains `expected`.
+    void ExpectFailure(const fs::path& path, const std::string& expected,
+                       const PictureReadOptions& options = {}) {
+        TBitmap32 bitmap;
+        try {
+            ReadPictureFile(bitmap, path, options);
+            ADD_FAILURE() << path << " was read as " << bitmap.Width() << " x " << bitmap.Height();
+        } catch (const EngineError& error) {
+            EXPECT_NE(std::string(error.what()).find(expected), std::string::npos)
+                << "message: " << error.what();
+        }
+    }
+
+    test::TestSandbox sandbox_;
+};
+
+testing::AssertionResult SamePixels(const TBitmap32& a, const TBitmap32& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        return testing::AssertionFailure() << a.Width() << " x " << a.Height() << " against "
+                                           << b.Width() << " x " << b.Height();
+    }
+    for (std::int32_t y = 0; y < a.Height(); ++y) {
+        for (std::int32_t x = 0; x < a.Width(); ++x) {
+            if (a.PixelAt(x, y) != b.PixelAt(x, y)) {
+                return testing::AssertionFailure()
+                       << std::hex << "at (" << std::dec << x << ", " << y << "): " << std::hex
+                       << a.PixelAt(x, y) << " against " << b.PixelAt(x, y);
+            }
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST_F(PictureReader, ColourJpegGivesLibjpegsPixelsWithAlpha255) {
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{37, 23}, std::pair{160, 120}}) {
+        const std::string bytes = test::EncodeReferenceJpeg(test::MakePhoto(w, h, 4));
+        TBitmap32 bitmap;
+        int changes = 0;
+        bitmap.SetOnChange([&changes] { ++changes; });
+        bitmap.ReadPictureFile(Write("photo.jpg", bytes));
+        EXPECT_TRUE(SamePixels(bitmap, test::DecodeReferenceJpeg(bytes)));
+        EXPECT_GE(changes, 1);
+    }
+    // Progressive files decode through the same library path.
+    test::JpegSettings progressive;
+    progressive.Progressive = true;
+    const std::string bytes = test::EncodeReferenceJpeg(test::MakePhoto(50, 40), progressive);
+    TBitmap32 bitmap;
+    ReadPictureFile(bitmap, Write("progressive.jpg", bytes));
+    EXPECT_TRUE(SamePixels(bitmap, test::DecodeReferenceJpeg(bytes)));
+}
+
+TEST_F(PictureReader, GreyJpegIsReducedTo236Levels) {
+    TBitmap32 ramp;
+    ramp.Resize(256, 8);
+    for (std::int32_t y = 0; y < 8; ++y) {
+        for (std::int32_t x = 0; x < 256; ++x) {
+            ramp.SetPixelAt(x, y, GreyPixel(static_cast<std::uint32_t>(x), 255));
+        }
+    }
+    test::JpegSettings grey;
+    grey.Grey = true;
+    grey.Quality = 100;
+    TBitmap32 bitmap;
+    ReadPictureFile(bitmap, Write("grey.jpg", test::EncodeReferenceJpeg(ramp, grey)));
+    ASSERT_EQ(bitmap.Width(), 256);
+    std::set<std::uint32_t> levels;
+    for (std::size_t i = 0; i < bitmap.PixelCount(); ++i) {
+        const TColor32 col = bitmap.Bits()[i];
+        ASSERT_EQ(col >> 24, 255u);
+        ASSERT_EQ(RedOf(col), GreenOf(col));
+        ASSERT_EQ(RedOf(col), BlueOf(col));
+        levels.insert(RedOf(col));
+    }
+    EXPECT_LE(levels.size(), 236u);
+    EXPECT_GE(levels.size(), 200u);
+    // 236 evenly spaced levels from 0 to 255: only those values appear.
+    for (const std::uint32_t level : levels) {
+        bool onTheScale = false;
+        for (std::uint32_t j = 0; j < 236; ++j) {
+            onTheScale |= (j * 255 + 117) / 235 == level;
+        }
+        EXPECT_TRUE(onTheScale) << level;
+    }
+}
+
+TEST_F(PictureReader, TruncatedJpegGivesThePictureAsFarAsItDecodes) {
+    const TBitmap32 photo = test::MakePhoto(64, 96, 8);
+    const std::string bytes = test::EncodeReferenceJpeg(photo);
+    const TBitmap32 full = test::DecodeReferenceJpeg(bytes);
+    TBitmap32 bitmap;
+    ReadPictureFile(bitmap, Write("cut.jpg", bytes.substr(0, bytes.size() * 3 / 4)));
+    ASSERT_EQ(bitmap.Width(), 64);
+    ASSERT_EQ(bitmap.Height(), 96);
+    // The first rows of blocks arrived whole; the rows next to the second one also depend on
+    // its colour samples.
+    for (std::int32_t y = 0; y < 14; ++y) {
+        for (std::int32_t x = 0; x < 64; ++x) {
+            ASSERT_EQ(bitmap.PixelAt(x, y), full.PixelAt(x, y)) << x << ", " << y;
+        }
+    }
+    for (std::size_t i = 0; i < bitmap.PixelCount(); ++i) {
+        ASSERT_EQ(bitmap.Bits()[i] >> 24, 255u);
+    }
+}
+
+TEST_F(PictureReader, FilesThatAreNotPicturesFailCleanly) {
+    const std::string jpeg = test::EncodeReferenceJpeg(test::MakePhoto(16, 16));
+    ExpectFailure(Write("empty.jpg", ""), "too short");
+    ExpectFailure(Write("forty.jpg", jpeg.substr(0, 40)), "too short");
+    ExpectFailure(Write("fifty-four.jpg", jpeg.substr(0, 54)), "");
+    ExpectFailure(Write("text.jpg", std::string(200, 'x') + "\nThis is plain text, honestly.\n"),
+                  "Not a JPEG file");
+    ExpectFailure(sandbox_.root() / "missing.jpg", "Cannot open");
+    ExpectFailure(sandbox_.root(), "Not a picture file");
+    std::string corrupt = jpeg;
+    corrupt[jpeg.find("\xFF\xC0") + 4] = 12; // a sample precision libjpeg does not decode
+    ExpectFailure(Write("corrupt.jpg", corrupt), "precision");
+}
+
+// Sets the height and width of a baseline JPEG's frame header.
+std::string WithFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height) {
+    const std::size_t sof = jpeg.find("\xFF\xC0", 2);
+    jpeg[sof + 5] = static_cast<char>(height >> 8);
+    jpeg[sof + 6] = static_cast<char>(height & 0xFF);
+    jpeg[sof + 7] = static_cast<char>(width >> 8);
+    jpeg[sof + 8] = static_cast<char>(width & 0xFF);
+    return jpeg;
+}
+
+TEST_F(PictureReader, PictureTooLargeToAllocateFailsBeforeDecoding) {
+    const std::string jpeg = test::EncodeReferenceJpeg(test::MakePhoto(16, 16));
+    TBitmap32 bitmap;
+    bitmap.Resize(4, 4);
+    EXPECT_THROW(ReadPictureFile(bitmap, Write("huge.jpg", WithFrameSize(jpeg, 65500, 65500))),
+                 EngineError);
+    EXPECT_TRUE(bitmap.IsEmpty() || bitmap.Width() == 4);
+
+    PictureReadOptions small;
+    small.MaxPixels = 100 * 100;
+    ExpectFailure(Write("large.jpg", WithFrameSize(jpeg, 3000, 3000)),
+                  "Can't allocate the DIB handle", small);
+}
+
+TEST_F(PictureReader, BitmapsOf8And24BitsAreDecodedOpaque) {
+    const TBitmap32 photo = test::MakePhoto(13, 7, 2); // odd width: rows carry padding
+    TBitmap32 bitmap;
+    ReadPictureFile(bitmap, Write("photo24.bmp", test::EncodeBitmap(photo, 24)));
+    EXPECT_TRUE(SamePixels(bitmap, photo));
+    ReadPictureFile(bitmap, Write("top-down24.bmp", test::EncodeBitmap(photo, 24, true)));
+    EXPECT_TRUE(SamePixels(bitmap, photo));
+
+    ReadPictureFile(bitmap, Write("grey8.bmp", test::EncodeBitmap(photo, 8)));
+    ASSERT_EQ(bitmap.Width(), 13);
+    for (std::int32_t y = 0; y < 7; ++y) {
+        for (std::int32_t x = 0; x < 13; ++x) {
+            ASSERT_EQ(bitmap.PixelAt(x, y), GreyPixel(RedOf(photo.PixelAt(x, y)), 255));
+        }
+    }
+}
+
+TEST_F(PictureReader, Bitmaps32BitAreCopiedAsStored) {
+    TBitmap32 photo = test::MakePhoto(5, 4, 3);
+    for (std::size_t i = 0; i < photo.PixelCount(); ++i) {
+        photo.Bits()[i] = (photo.Bits()[i] & 0x00FFFFFFu) | static_cast<TColor32>(i * 9) << 24;
+    }
+    TBitmap32 bitmap;
+    ReadPictureFile(bitmap, Write("bottom-up.bmp", test::EncodeBitmap(photo, 32)));
+    EXPECT_TRUE(SamePixels(bitmap, photo));
+    ReadPictureFile(bitmap, Write("top-down.bmp", test::EncodeBitmap(photo, 32, true)));
+    EXPECT_TRUE(SamePixels(bitmap, photo));
+}
+
+void Patch32(std::string& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+TEST_F(PictureReader, BitmapHeadersThatLieFailCleanly) {
+    const std::string good = test::EncodeBitmap(test::MakePhoto(8, 8), 24);
+    std::string tall = good;
+    Patch32(tall, 22, 1000);
+    ExpectFailure(Write("tall.bmp", tall), "does not match");
+    std::string wide = good;
+    Patch32(wide, 18, 0x7FFFFFFF);
+    ExpectFailure(Write("wide.bmp", wide), "does not match");
+    std::string negative = good;
+    Patch32(negative, 18, static_cast<std::uint32_t>(-8));
+    ExpectFailure(Write("negative.bmp", negative), "no valid size");
+    std::string lowest = good;
+    Patch32(lowest, 22, 0x80000000u);
+    ExpectFailure(Write("lowest.bmp", lowest), "");
+    std::string offset = good;
+    Patch32(offset, 10, 0xFFFFFFF0u);
+    ExpectFailure(Write("offset.bmp", offset), "does not match");
+    ExpectFailure(Write("short.bmp", good.substr(0, good.size() - 5)), "does not match");
+    std::string compressed = good;
+    Patch32(compressed, 30, 1);
+    ExpectFailure(Write("rle.bmp", compressed), "Unsupported bitmap");
+}
+
+} // namespace
+} // namespace tintavo

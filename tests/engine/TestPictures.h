@@ -1,0 +1,53 @@
+#pragma once
+
+#include "engine/TBitmap32.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Pictures made by the tests themselves: synthetic pixels, and JPEG and bitmap files encoded
+// straight through libjpeg or by hand, independent of the engine's own writer.
+namespace tintavo::test {
+
+// A photograph-like picture: smooth gradients, a few soft shapes and mild noise, fixed by seed.
+TBitmap32 MakePhoto(std::int32_t width, std::int32_t height, std::uint32_t seed = 1);
+
+// A picture filled with one colour.
+TBitmap32 MakeFilled(std::int32_t width, std::int32_t height, TColor32 col);
+
+struct JpegSettings {
+    int Quality = 90;
+    bool ForceBaseline = true;
+    bool Grey = false; // one component, fed grey levels (the red channel)
+    bool Progressive = false;
+};
+
+// Encodes with libjpeg's own defaults from RGB rows (alpha dropped), then the settings.
+std::string EncodeReferenceJpeg(const TBitmap32& picture, const JpegSettings& settings = {});
+
+// Decodes a colour JPEG with libjpeg's defaults into opaque pixels.
+TBitmap32 DecodeReferenceJpeg(const std::string& bytes);
+
+// An uncompressed Windows bitmap of 8, 24 or 32 bits per pixel. 8-bit pictures use a palette of
+// the 256 grey levels and take the red channel as the index. A negative `topDown` height is
+// written when topDown is set.
+std::string EncodeBitmap(const TBitmap32& picture, int bitsPerPixel, bool topDown = false);
+
+// Deterministic pseudo-random numbers for tests that need many inputs.
+class TestRandom {
+public:
+    explicit TestRandom(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    std::uint32_t Next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        return static_cast<std::uint32_t>(state_ >> 16);
+    }
+    std::uint32_t Below(std::uint32_t limit) { return Next() % limit; }
+
+private:
+    std::uint64_t state_;
+};
+
+} // namespace tintavo::test
