@@ -1,0 +1,145 @@
+#include "about/U_about.h"
+
+#include "about/C_TextStorage.h"
+#include "platform/ProgramPath.h"
+#include "program/U_MsgDlg.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace tintavo {
+
+namespace {
+
+TAboutDlg* g_instance = nullptr;
+
+QString ApplicationTitle() {
+    return QCoreApplication::applicationName();
+}
+
+QString ProgramVersionText() {
+    return QCoreApplication::applicationVersion();
+}
+
+} // namespace
+
+TAboutDlg::TAboutDlg(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                         Qt::WindowCloseButtonHint) {
+    setObjectName("AboutDlg");
+    setWindowTitle("About");
+    setFixedSize(389, 285);
+    setModal(true);
+
+    TS_about = new TTextStorage(this);
+    TS_about->Items = {"About", "Application Name :", "Version :", "unused"};
+    TS_about->Loaded();
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName("Image1");
+    const QPixmap banner(":/about/banner.gif");
+    Image1->setPixmap(banner);
+    Image1->setGeometry(0, 0, banner.isNull() ? 388 : banner.width(),
+                        banner.isNull() ? 96 : banner.height());
+
+    all_grp = new QGroupBox(this);
+    all_grp->setObjectName("all_grp");
+    all_grp->setGeometry(1, 97, 384, 184);
+
+    Application_grp = new QGroupBox("Application", all_grp);
+    Application_grp->setObjectName("Application_grp");
+    Application_grp->setGeometry(5, 12, 249, 53);
+
+    appname_lbl = new QLabel("Application name :", Application_grp);
+    appname_lbl->setObjectName("appname_lbl");
+    appname_lbl->move(8, 16);
+    version_lbl = new QLabel("Version :", Application_grp);
+    version_lbl->setObjectName("version_lbl");
+    version_lbl->move(8, 32);
+
+    orvane_grp = new QGroupBox("Orvane", all_grp);
+    orvane_grp->setObjectName("orvane_grp");
+    orvane_grp->setGeometry(260, 12, 113, 117);
+
+    email_btn = new QPushButton("Email", orvane_grp);
+    email_btn->setObjectName("email_btn");
+    email_btn->setGeometry(8, 16, 97, 28);
+    web_btn = new QPushButton("Web Site", orvane_grp);
+    web_btn->setObjectName("web_btn");
+    web_btn->setGeometry(8, 48, 97, 28);
+    forum_btn = new QPushButton("Forums", orvane_grp);
+    forum_btn->setObjectName("forum_btn");
+    forum_btn->setGeometry(8, 80, 97, 28);
+
+    ok_btn = new QPushButton("Ok", all_grp);
+    ok_btn->setObjectName("ok_btn");
+    ok_btn->setGeometry(274, 139, 81, 33);
+    ok_btn->setDefault(true);
+
+    connect(email_btn, &QPushButton::clicked, this, &TAboutDlg::email_btnClick);
+    connect(web_btn, &QPushButton::clicked, this, &TAboutDlg::web_btnClick);
+    connect(forum_btn, &QPushButton::clicked, this, &TAboutDlg::forum_btnClick);
+    connect(ok_btn, &QPushButton::clicked, this, &QDialog::accept);
+
+    g_instance = this;
+}
+
+TAboutDlg::~TAboutDlg() {
+    if (g_instance == this) {
+        g_instance = nullptr;
+    }
+}
+
+TAboutDlg* TAboutDlg::Instance() {
+    return g_instance;
+}
+
+void TAboutDlg::RefreshTexts() {
+    const QString title = ApplicationTitle();
+    setWindowTitle(TS_about->Lookup("About") + " " + title);
+    appname_lbl->setText(TS_about->Lookup("Application Name :") + " " + title);
+    appname_lbl->adjustSize();
+    version_lbl->setText(TS_about->Lookup("Version :") + " " + ProgramVersionText());
+    version_lbl->adjustSize();
+}
+
+bool TAboutDlg::ShowAbout() {
+    RefreshTexts();
+    return exec() == QDialog::Accepted;
+}
+
+QString TAboutDlg::EmailAddress() {
+    return "mailto:contact@orvane.example";
+}
+
+QString TAboutDlg::WebSiteAddress() {
+    return "https://www.orvane.example";
+}
+
+QString TAboutDlg::ForumAddress() {
+    return WebSiteAddress() + "/forum";
+}
+
+void TAboutDlg::email_btnClick() {
+    launch(EmailAddress());
+}
+
+void TAboutDlg::web_btnClick() {
+    launch(WebSiteAddress());
+}
+
+void TAboutDlg::forum_btnClick() {
+    launch(ForumAddress());
+}
+
+void TAboutDlg::launch(const QString& address) {
+    (void)LaunchFromWindow(this, "", address.toStdString(), "", "", 1);
+}
+
+} // namespace tintavo
+
+#include "moc_U_about.cpp"
