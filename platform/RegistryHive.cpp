@@ -545,9 +545,14 @@ bool RegHive::CreateKey(const std::string& path) {
     if (KeyExists(normal)) {
         return false;
     }
-    // The root itself only exists when named on its own.
-    if (!ParentOf(normal).empty()) {
-        CreateKey(ParentOf(normal));
+    // Parents first, outermost first; the root itself only exists when named on its own.
+    std::size_t end = normal.empty() ? std::string::npos : normal.find('\\');
+    while (end != std::string::npos) {
+        const std::string parent = normal.substr(0, end);
+        if (!KeyExists(parent)) {
+            keys_.push_back(RegKey{parent, {}});
+        }
+        end = normal.find('\\', end + 1);
     }
     keys_.push_back(RegKey{normal, {}});
     return true;
