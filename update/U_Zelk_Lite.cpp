@@ -275,11 +275,15 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
                 if (exchange->Cancelled.load()) {
                     return;
                 }
-                poster.Post([token, session, outcome = std::move(outcome)] {
-                    if (const auto alive = token.lock()) {
-                        alive->Owner->Deliver(session, outcome);
-                    }
-                });
+                try {
+                    poster.Post([token, session, outcome = std::move(outcome)] {
+                        if (const auto alive = token.lock()) {
+                            alive->Owner->Deliver(session, outcome);
+                        }
+                    });
+                } catch (...) {
+                    // Nowhere to deliver: the poster is gone or full.
+                }
             });
     } catch (const std::exception&) {
         // The check could not be prepared or started: it ends as failed, so that a new one
@@ -324,8 +328,10 @@ void TZelkLite::RequestDone(const THttpOutcome& outcome) {
         newVersion_ = reply.NewerThanValues(ownHigh_, ownLow_);
     }
     busy_ = false;
-    if (onDone_) {
-        onDone_(*this);
+    // A copy: the callback may start the next check, which replaces onDone_.
+    const TDoneEvent done = onDone_;
+    if (done) {
+        done(*this);
     }
 }
 

@@ -324,6 +324,22 @@ TEST_F(ZelkLite, ANewStartAbandonsTheRunningCheck) {
     EXPECT_TRUE(client->NewVersion());
 }
 
+TEST_F(ZelkLite, TheCompletionMayStartTheNextCheck) {
+    LoopbackServer server(
+        [](const std::string&) { return LoopbackServer::Reply("200 OK", "1.8.0.16"); });
+    auto client = MakeClient(server.base());
+    int calls = 0;
+    std::function<void(TZelkLite&)> onDone = [&](TZelkLite& sender) {
+        if (++calls == 1) {
+            sender.Start(test::OwnExecutable(), onDone);
+        }
+    };
+    client->Start(test::OwnExecutable(), onDone);
+    EXPECT_TRUE(poster_.DrainUntil([&calls] { return calls == 2; }));
+    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_TRUE(client->ReplyValid());
+}
+
 TEST(ZelkUrl, EncodesTheQueryValues) {
     EXPECT_EQ(UrlEncode("Foo Bar & Co"), "Foo%20Bar%20%26%20Co");
     EXPECT_EQ(UrlEncode("a-b.c_d"), "a-b.c_d");
