@@ -25,3 +25,5 @@ QString TTextStorage::Lookup(const QString& key) const {
 }
 
 } // namespace tintavo
+
+#include "moc_C_TextStorage.cpp"

@@ -1,14 +1,14 @@
 #include "about/U_about.h"
 
 #include "about/C_TextStorage.h"
+#include "platform/ProgramPath.h"
+#include "program/U_MsgDlg.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
-#include <QUrl>
 
 namespace tintavo {
 
@@ -24,17 +24,12 @@ QString ProgramVersionText() {
     return QCoreApplication::applicationVersion();
 }
 
-bool OpenWithDesktop(QWidget* /*owner*/, const QString& address) {
-    return QDesktopServices::openUrl(QUrl(address));
-}
-
 } // namespace
 
 TAboutDlg::TAboutDlg(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                         Qt::WindowCloseButtonHint),
-      launcher_(OpenWithDesktop) {
+                         Qt::WindowCloseButtonHint) {
     setObjectName("AboutDlg");
     setWindowTitle("About");
     setFixedSize(389, 285);
@@ -117,10 +112,6 @@ bool TAboutDlg::ShowAbout() {
     return exec() == QDialog::Accepted;
 }
 
-void TAboutDlg::setLauncher(Launcher launcher) {
-    launcher_ = launcher ? std::move(launcher) : Launcher(OpenWithDesktop);
-}
-
 QString TAboutDlg::EmailAddress() {
     return "mailto:contact@orvane.example";
 }
@@ -146,7 +137,9 @@ void TAboutDlg::forum_btnClick() {
 }
 
 void TAboutDlg::launch(const QString& address) {
-    (void)launcher_(this, address);
+    (void)LaunchFromWindow(this, "", address.toStdString(), "", "", 1);
 }
 
 } // namespace tintavo
+
+#include "moc_U_about.cpp"

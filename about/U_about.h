@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <QString>
-#include <functional>
 
 class QGroupBox;
 class QLabel;
@@ -18,9 +17,6 @@ class TTextStorage;
 class TAboutDlg : public QDialog {
     Q_OBJECT
 public:
-    // Hands an address to the desktop on behalf of an owner window; the result is ignored.
-    using Launcher = std::function<bool(QWidget* owner, const QString& address)>;
-
     explicit TAboutDlg(QWidget* owner = nullptr);
     ~TAboutDlg() override;
 
@@ -32,9 +28,6 @@ public:
 
     // Puts the texts of the box into their current state without showing it.
     void RefreshTexts();
-
-    // Replaces how the link buttons open their addresses (the desktop by default).
-    void setLauncher(Launcher launcher);
 
     // The maker's addresses the three buttons open.
     static QString EmailAddress();
@@ -60,8 +53,6 @@ public slots:
 
 private:
     void launch(const QString& address);
-
-    Launcher launcher_;
 };
 
 } // namespace tintavo

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tintavo {
 
 namespace {
@@ -24,23 +28,43 @@ namespace {
 class MaskPass {
 public:
     MaskPass(TBitmap32& mask, bool erode)
-        : pixels_(mask.Bits()), width_(static_cast<std::size_t>(mask.Width())),
-          height_(static_cast<std::size_t>(mask.Height())), erode_(erode),
+        : pixels_(mask.Bits()), width_(static_cast<std::uint32_t>(mask.Width())),
+          height_(static_cast<std::uint32_t>(mask.Height())), erode_(erode),
           from_(erode ? MaskKept : MaskGreyed), to_(erode ? MaskGreyed : MaskKept) {}
 
     void Run() {
-        for (std::size_t y = 1; y + 1 < height_; ++y) {
-            const std::size_t rowStart = y * width_;
-            for (std::size_t i = rowStart + 1; i + 1 < rowStart + width_; ++i) {
-                if (pixels_[i] == from_ && Qualifies(i)) {
-                    Change(i, i);
-                    Drain(i);
+        for (std::uint32_t y = 1; y + 1 < height_; ++y) {
+            std::uint32_t x = 1;
+#if defined(__SSE2__)
+            // Four pixels at a time; on most of a mask none of them qualifies.
+            const TColor32* row = pixels_ + Index(0, y);
+            for (; x + 4 < width_; x += 4) {
+                unsigned lanes = QualifyingLanes(row + x);
+                while (lanes != 0) {
+                    const auto lane = static_cast<std::uint32_t>(__builtin_ctz(lanes));
+                    // A pixel that qualified still does: nothing the change of an earlier one
+                    // sets off reaches pixels the scan has not passed.
+                    Change(x + lane, y);
+                    lanes = QualifyingLanes(row + x) & ~((2u << lane) - 1u);
                 }
+            }
+#endif
+            for (; x + 1 < width_; ++x) {
+                Visit(x, y);
             }
         }
     }
 
 private:
+    struct Pixel {
+        std::uint32_t x;
+        std::uint32_t y;
+    };
+
+    std::size_t Index(std::uint32_t x, std::uint32_t y) const {
+        return static_cast<std::size_t>(y) * width_ + x;
+    }
+
     // Each pixel is MaskKept (all bits set) or MaskGreyed (low bit clear).
     unsigned WhiteNeighbours(std::size_t i) const {
         const TColor32* up = pixels_ + i - width_;
@@ -56,49 +80,122 @@ private:
         return erode_ ? white < 3 : white > 4;
     }
 
-    // Changes pixel i and queues the neighbours the scan at `cursor` has already passed.
-    void Change(std::size_t i, std::size_t cursor) {
-        pixels_[i] = to_;
-        const std::size_t x = i % width_;
-        const std::size_t y = i / width_;
-        for (std::size_t ny = y - 1; ny <= y + 1; ++ny) {
-            if (ny == 0 || ny + 1 >= height_) {
-                continue;
-            }
-            for (std::size_t nx = x - 1; nx <= x + 1; ++nx) {
-                const std::size_t n = ny * width_ + nx;
-                if (nx == 0 || nx + 1 >= width_ || n >= cursor || pixels_[n] != from_) {
-                    continue;
-                }
-                stack_.push_back(n);
-            }
+#if defined(__SSE2__)
+    // One bit for each of the four interior pixels from `at` that is of the pass's colour and
+    // qualifies.
+    unsigned QualifyingLanes(const TColor32* at) const {
+        const __m128i centre = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i candidate = _mm_cmpeq_epi32(centre, _mm_set1_epi32(static_cast<int>(from_)));
+        if (_mm_movemask_epi8(candidate) == 0) {
+            return 0;
+        }
+        const auto load = [](const TColor32* p) {
+            return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                 _mm_set1_epi32(1));
+        };
+        const TColor32* up = at - width_;
+        const TColor32* down = at + width_;
+        const __m128i white =
+            _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(load(up - 1), load(up)),
+                                        _mm_add_epi32(load(up + 1), load(at - 1))),
+                          _mm_add_epi32(_mm_add_epi32(load(at + 1), load(down - 1)),
+                                        _mm_add_epi32(load(down), load(down + 1))));
+        const __m128i qualifies = erode_ ? _mm_cmplt_epi32(white, _mm_set1_epi32(3))
+                                         : _mm_cmpgt_epi32(white, _mm_set1_epi32(4));
+        return static_cast<unsigned>(
+            _mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(candidate, qualifies))));
+    }
+#endif
+
+    void Visit(std::uint32_t x, std::uint32_t y) {
+        const std::size_t i = Index(x, y);
+        if (pixels_[i] == from_ && Qualifies(i)) {
+            Change(x, y);
         }
     }
 
+    // Changes the pixel under the scan and follows what that sets off among the pixels the
+    // scan has passed.
+    void Change(std::uint32_t x, std::uint32_t y) {
+        const std::size_t i = Index(x, y);
+        pixels_[i] = to_;
+        Reserve();
+        // The scan has passed four of the neighbours.
+        Push(x - 1, y, i, x > 1);
+        Push(x - 1, y - 1, i, x > 1 && y > 1);
+        Push(x, y - 1, i, y > 1);
+        Push(x + 1, y - 1, i, x + 2 < width_ && y > 1);
+        Drain(i);
+    }
+
+    void Reserve() {
+        if (stack_.size() < top_ + 8) {
+            stack_.resize(stack_.size() * 2 + 64);
+        }
+    }
+
+    // Queues an interior neighbour of the pass's colour that the scan at `cursor` has passed.
+    // An unconditional write with a conditional count: on a noisy mask every such test is a
+    // coin toss for the branch predictor. Every neighbour of an interior pixel lies in the
+    // array, so the read is safe even for the outermost pixels that `inside` leaves out.
+    void Push(std::uint32_t x, std::uint32_t y, std::size_t cursor, bool inside) {
+        const std::size_t n = Index(x, y);
+        const bool push = inside & (n < cursor) & (pixels_[n] == from_);
+        stack_[top_] = {x, y};
+        top_ += push ? 1 : 0;
+    }
+
     void Drain(std::size_t cursor) {
-        while (!stack_.empty()) {
-            const std::size_t i = stack_.back();
-            stack_.pop_back();
-            if (pixels_[i] == from_ && Qualifies(i)) {
-                Change(i, cursor);
+        while (top_ != 0) {
+            const Pixel p = stack_[--top_];
+            const std::size_t i = Index(p.x, p.y);
+            if (pixels_[i] != from_ || !Qualifies(i)) {
+                continue;
             }
+            pixels_[i] = to_;
+            Reserve();
+            const bool left = p.x > 1;
+            const bool right = p.x + 2 < width_;
+            const bool up = p.y > 1;
+            const bool down = p.y + 2 < height_;
+            Push(p.x - 1, p.y, cursor, left);
+            Push(p.x - 1, p.y - 1, cursor, left && up);
+            Push(p.x, p.y - 1, cursor, up);
+            Push(p.x + 1, p.y - 1, cursor, right && up);
+            Push(p.x + 1, p.y, cursor, right);
+            Push(p.x + 1, p.y + 1, cursor, right && down);
+            Push(p.x, p.y + 1, cursor, down);
+            Push(p.x - 1, p.y + 1, cursor, left && down);
         }
     }
 
     TColor32* pixels_;
-    std::size_t width_;
-    std::size_t height_;
+    std::uint32_t width_;
+    std::uint32_t height_;
     bool erode_;
     TColor32 from_;
     TColor32 to_;
-    std::vector<std::size_t> stack_;
+    std::vector<Pixel> stack_;
+    std::size_t top_ = 0;
 };
 
 void CheckMask(const TBitmap32& mask) {
     const TColor32* pixels = mask.Bits();
     const std::size_t count = mask.PixelCount();
+    std::size_t i = 0;
     bool valid = true;
-    for (std::size_t i = 0; i < count; ++i) {
+#if defined(__SSE2__)
+    __m128i all = _mm_set1_epi32(-1);
+    const __m128i kept = _mm_set1_epi32(static_cast<int>(MaskKept));
+    const __m128i greyed = _mm_set1_epi32(static_cast<int>(MaskGreyed));
+    for (; i + 4 <= count; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i));
+        all =
+            _mm_and_si128(all, _mm_or_si128(_mm_cmpeq_epi32(v, kept), _mm_cmpeq_epi32(v, greyed)));
+    }
+    valid = _mm_movemask_epi8(all) == 0xFFFF;
+#endif
+    for (; i < count; ++i) {
         valid &= pixels[i] == MaskKept || pixels[i] == MaskGreyed;
     }
     if (!valid) {

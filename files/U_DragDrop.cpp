@@ -118,3 +118,5 @@ bool UnregisterDropTarget(QWidget* window) {
 }
 
 } // namespace tintavo
+
+#include "moc_U_DragDrop.cpp"

@@ -3,6 +3,8 @@
 #include "platform/InstalledPrograms.h"
 #include "platform/OsInfo.h"
 #include "platform/PathUtils.h"
+#include "platform/ProfileFile.h"
+#include "platform/Registry.h"
 #include "platform/SpecialFolders.h"
 
 #include <cerrno>
@@ -80,7 +82,11 @@ bool IsInstalled(const std::string& productName) {
 }
 
 std::string GetDataFolder(const std::string& programFilePath, const std::string& title) {
-    std::string result = IncludeTrailingPathDelimiter(platform::ExtractFilePath(programFilePath));
+    // No program folder is known only when the system does not tell the program's path; the
+    // result then stays empty rather than becoming the root folder.
+    const std::string programFolder = platform::ExtractFilePath(programFilePath);
+    std::string result =
+        programFolder.empty() ? std::string() : IncludeTrailingPathDelimiter(programFolder);
     const std::string appData = GetSpecialFolder(platform::CSIDL_APPDATA);
     if (appData.empty()) {
         return result;
@@ -113,6 +119,10 @@ bool FolderExists(const std::string& path) {
 }
 
 bool DeleteTree(const std::string& folder, const std::string& extension) {
+    // An empty path or the root is never a folder of ours to empty.
+    if (folder.find_first_not_of(platform::PathDelim()) == std::string::npos) {
+        return true;
+    }
     const std::string base = IncludeTrailingPathDelimiter(folder);
     const bool everything = extension == "*";
     const std::string tail = "." + extension;
@@ -144,6 +154,101 @@ void RemoveCompanyFolder() {
         }
     }
     rmdir(company.c_str());
+}
+
+std::string CompanyKeyPath() {
+    return std::string("SOFTWARE\\") + CompanyName;
+}
+
+std::string ProductKeyPath(const std::string& title) {
+    return CompanyKeyPath() + "\\" + title;
+}
+
+namespace {
+
+[[noreturn]] void ThrowValueNotSet(const std::string& name) {
+    throw RegistryError("Echec à la définition des données pour '" + name + "'");
+}
+
+} // namespace
+
+void RecordProgramPath(const std::string& title, const std::string& programFilePath) {
+    // Opening (or creating) the company key and writing the value go in one step; when that
+    // step fails, the key that could be opened tells a failed write from a key that was not
+    // available.
+    const bool written = platform::RegUpdateUserHive([&](platform::RegHive& hive) {
+        hive.CreateKey(CompanyKeyPath());
+        return hive.SetValue(CompanyKeyPath(), platform::RegValue::String(title, programFilePath));
+    });
+    if (!written && platform::RegKeyExists(platform::RegRoot::CurrentUser, CompanyKeyPath())) {
+        ThrowValueNotSet(title);
+    }
+}
+
+void ImportSettings(const std::string& title, const std::string& settingsFile) {
+    const std::string key = ProductKeyPath(title);
+    if (!platform::RegCreateKey(key) &&
+        !platform::RegKeyExists(platform::RegRoot::CurrentUser, key)) {
+        return;
+    }
+    const auto entries = platform::ProfileSectionValues(
+        settingsFile, SettingsSection, SettingsNamesBufferSize, SettingsValueBufferSize);
+    if (entries.empty()) {
+        return;
+    }
+    std::vector<platform::RegValue> values;
+    for (const auto& [name, value] : entries) {
+        values.push_back(platform::RegValue::String(name, value));
+    }
+    // All values go in one step, so the other programs sharing the hive never see half an
+    // import and a large section costs one rewrite. When that step fails, the import stopped
+    // at its first value.
+    bool keyGone = false;
+    const bool written = platform::RegUpdateUserHive([&](platform::RegHive& hive) {
+        for (const auto& value : values) {
+            if (!hive.SetValue(key, value)) {
+                keyGone = true;
+                return false;
+            }
+        }
+        return true;
+    });
+    if (!written || keyGone) {
+        ThrowValueNotSet(entries.front().first);
+    }
+}
+
+void ExportSettings(const std::string& title, const std::string& settingsFile) {
+    const std::string key = ProductKeyPath(title);
+    if (!platform::RegCreateKey(key) &&
+        !platform::RegKeyExists(platform::RegRoot::CurrentUser, key)) {
+        return;
+    }
+    const auto values = platform::RegReadValues(platform::RegRoot::CurrentUser, key);
+    if (!values) {
+        return;
+    }
+    for (const auto& value : *values) {
+        if (value.type != platform::REG_SZ) {
+            continue;
+        }
+        if (!platform::WriteProfileString(settingsFile, SettingsSection, value.name, value.data)) {
+            throw SettingsFileError("Impossible d'écrire dans " + settingsFile);
+        }
+    }
+}
+
+void DeleteProductKey(const std::string& title) {
+    platform::RegDeleteKeyTree(ProductKeyPath(title));
+}
+
+void DeleteProgramPath(const std::string& title) {
+    platform::RegCreateKey(CompanyKeyPath());
+    platform::RegDeleteValue(CompanyKeyPath(), title);
+}
+
+void DeleteCompanyKeyIfEmpty() {
+    platform::RegDeleteKeyIfEmpty(CompanyKeyPath());
 }
 
 std::string WindowsVersionText() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -18,7 +19,8 @@ inline constexpr const char* CompanyName = "Orvane";
 bool IsInstalled(const std::string& productName);
 
 // The data folder, ending with a separator: <application data>/Orvane/<title>/, created on
-// every call; the program folder when that folder cannot be made.
+// every call; the program folder when that folder cannot be made (empty when not even the
+// program's path is known).
 std::string GetDataFolder(const std::string& programFilePath, const std::string& title);
 
 // The folder of a CSIDL number (CSIDL_APPDATA, CSIDL_LOCAL_APPDATA), or empty.
@@ -33,12 +35,61 @@ bool FolderExists(const std::string& path);
 // Deletes the entries of a folder whose names end in "." followed by the extension ("*" for
 // every entry), entering matching subfolders with the same rule, then removes the folder if
 // it became empty. Read-only files go too; symbolic links are removed, never followed.
-// Failures are ignored; always returns true.
+// Failures are ignored; always returns true. An empty path or the root is left alone.
 bool DeleteTree(const std::string& folder, const std::string& extension);
 
 // Removes the company folder <application data>/Orvane/ when it holds no subfolder (it stays
 // when files are left in it).
 void RemoveCompanyFolder();
+
+// ---- Settings store ----------------------------------------------------------------------
+
+// A registry value could not be written; the text is the French message the platform's
+// run-time library gives: "Echec à la définition des données pour '<value name>'".
+class RegistryError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The settings file could not be written: "Impossible d'écrire dans <file path>".
+class SettingsFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The registry keys below the current user: the company key "SOFTWARE\Orvane" and the
+// product key "SOFTWARE\Orvane\<title>".
+std::string CompanyKeyPath();
+std::string ProductKeyPath(const std::string& title);
+// The settings file's section.
+inline constexpr const char* SettingsSection = "Settings";
+// Limits of the settings import: the buffer for the section's names, in bytes, and the one
+// for each value (so a value keeps at most 2047 bytes).
+inline constexpr std::size_t SettingsNamesBufferSize = 16384;
+inline constexpr std::size_t SettingsValueBufferSize = 2048;
+
+// Writes the program's full path as the string value named after the title into the company
+// key, creating the key when missing. Nothing happens when the key can be neither opened nor
+// created; a failing write throws RegistryError naming the title.
+void RecordProgramPath(const std::string& title, const std::string& programFilePath);
+
+// Copies the "Settings" section of the settings file into the product key as string values
+// (creating the key, also when the file is missing). Throws RegistryError naming the value
+// whose write failed; the import stops there.
+void ImportSettings(const std::string& title, const std::string& settingsFile);
+
+// Copies the product key's plain string values into the file's "Settings" section (creating
+// the key when missing); other value types stay behind, and lines of names no longer in the
+// registry stay in the file. Throws SettingsFileError naming the file when it cannot be
+// written; the export stops there.
+void ExportSettings(const std::string& title, const std::string& settingsFile);
+
+// Deletes the product key with everything below it; a missing key is no error.
+void DeleteProductKey(const std::string& title);
+// Deletes the program path value named after the title from the company key.
+void DeleteProgramPath(const std::string& title);
+// Deletes the company key when it holds neither subkeys nor values.
+void DeleteCompanyKeyIfEmpty();
 
 // ---- Environment report ------------------------------------------------------------------
 

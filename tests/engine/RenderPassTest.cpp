@@ -96,6 +96,33 @@ TEST(RenderPass, MatchesThePixelRuleOnAPhotograph) {
     }
 }
 
+// Every channel value and every channel sum, at every position within a row, against the rule
+// applied one pixel at a time.
+TEST(RenderPass, MatchesThePixelRuleForEveryChannelValue) {
+    TBitmap32 colours;
+    colours.Resize(4099, 17);
+    for (std::size_t i = 0; i < colours.PixelCount(); ++i) {
+        const auto v = static_cast<std::uint32_t>(i);
+        colours.Bits()[i] = (v * 13) << 24 | (v & 0xFF) << 16 | ((v >> 8) & 0xFF) << 8 |
+                            ((v * 37 + (v >> 16)) & 0xFF);
+    }
+    const std::pair<CentralColor, Thresholds> settings[] = {
+        {{100, 150, 200}, {40, 60, 80}}, {{0, 0, 0}, {255, 255, 255}},
+        {{300, 0, 0}, {40, 255, 255}},   {{-7, 255, 128}, {10, 0, 127}},
+        {{5, 5, 5}, {-1, 255, 255}},
+    };
+    for (const auto& [cc, t] : settings) {
+        Rendered out;
+        RenderPixels(colours, cc, t, out.render, out.mask);
+        for (std::size_t i = 0; i < colours.PixelCount(); ++i) {
+            const TColor32 col = colours.Bits()[i];
+            const bool kept = IsKept(col, cc, t);
+            ASSERT_EQ(out.render.Bits()[i], kept ? col : Desaturate(col)) << i;
+            ASSERT_EQ(out.mask.Bits()[i], kept ? MaskKept : MaskGreyed) << i;
+        }
+    }
+}
+
 TEST(RenderPass, FullThresholdsGiveTheSourceAndAWhiteMask) {
     const TBitmap32 photo = test::MakePhoto(20, 10);
     Rendered out;

@@ -32,6 +32,7 @@ TEST(DataFolder, FallsBackToTheProgramFolder) {
     sandbox.setEnv("HOME", std::nullopt);
     EXPECT_EQ(GetSpecialFolder(platform::CSIDL_APPDATA), "");
     EXPECT_EQ(GetDataFolder(program, "Tintavo"), (sandbox.root() / "prog/").string());
+    EXPECT_EQ(GetDataFolder("", "Tintavo"), "") << "never the root folder";
 
     // An application data folder that cannot be made (a file stands in its way).
     writeFile(sandbox.root() / "blocker", "x");

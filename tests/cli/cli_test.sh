@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Command-line tool cases: cli_test.sh CLI DATA_DIR CASE. Each case works in a fresh temporary
+# folder and fails with a message saying what went wrong.
+set -u
+cli=$1
+data=$2
+case_name=$3
+work=$(mktemp -d "${TMPDIR:-/tmp}/tintavo-cli-test-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+photo=$data/small-photo.jpg
+cp "$photo" in.jpg
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# run EXPECTED_STATUS ARGS...: runs the tool, keeps its output in out.txt and err.txt.
+run() {
+    local expected=$1
+    shift
+    "$cli" "$@" >out.txt 2>err.txt
+    local status=$?
+    [ "$status" -eq "$expected" ] ||
+        fail "'$*' exited with $status, expected $expected; stderr: $(cat err.txt)"
+}
+expect_err() { grep -qF -- "$1" err.txt || fail "stderr lacks '$1': $(cat err.txt)"; }
+one_line_err() { [ "$(wc -l <err.txt)" -eq "$1" ] || fail "expected $1 error line(s): $(cat err.txt)"; }
+no_leftovers() {
+    local extra
+    extra=$(ls -A "${1:-.}" | grep -v -x -e in.jpg -e out.txt -e err.txt ${2:+-e "$2"} || true)
+    [ -z "$extra" ] || fail "unexpected files left behind: $extra"
+}
+is_jpeg() { [ "$(head -c 3 "$1" | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "$1 is no JPEG"; }
+is_png() { [ "$(head -c 4 "$1" | od -An -tx1 | tr -d ' ')" = 89504e47 ] || fail "$1 is no PNG"; }
+
+case $case_name in
+help)
+    run 0 --help
+    grep -q -- "--out-dir" out.txt || fail "usage text lacks --out-dir"
+    run 0 --version
+    grep -q "^tintavo-cli [0-9]" out.txt || fail "no version: $(cat out.txt)"
+    ;;
+bad_arguments)
+    run 2 --thresholds 40 in.jpg -o out.jpg;                     expect_err "--cc"
+    run 2 --cc 1,2,3 in.jpg -o out.jpg;                          expect_err "--thresholds"
+    run 2 --cc 1,2 --thresholds 40 in.jpg -o out.jpg;            expect_err "'1,2'"
+    run 2 --cc 1,2,99999999999 --thresholds 40 in.jpg -o o.jpg; expect_err "32-bit"
+    run 2 --cc 1,2,x --thresholds 40 in.jpg -o out.jpg;          expect_err "R,G,B"
+    run 2 --cc 1,2,3 --thresholds 256 in.jpg -o out.jpg;         expect_err "0 to 255"
+    run 2 --cc 1,2,3 --thresholds 1,2 in.jpg -o out.jpg;         expect_err "TR,TG,TB"
+    run 2 --cc 1,2,3 --thresholds -1 in.jpg -o out.jpg;          expect_err "0 to 255"
+    run 2 --cc 1,2,3 --thresholds 4 --bogus in.jpg -o out.jpg;   expect_err "unknown option --bogus"
+    run 2 --cc 1,2,3 --thresholds 4 in.jpg;                      expect_err "-o OUTPUT"
+    run 2 --cc 1,2,3 --thresholds 4 in.jpg in.jpg -o out.jpg;    expect_err "exactly one input"
+    run 2 --cc 1,2,3 --thresholds 4 -o out.jpg;                  expect_err "no input"
+    run 2 --cc 1,2,3 --thresholds 4 in.jpg -o out.gif;           expect_err "out.gif"
+    run 2 --cc 1,2,3 --thresholds 4 --mask m.png --out-dir . in.jpg; expect_err "--mask"
+    run 2 --cc 1,2,3 --thresholds 4 in.jpg -o;                   expect_err "needs a value"
+    one_line_err 2 # the reason, then where to find help
+    no_leftovers
+    ;;
+good_run)
+    run 0 --cc 190,20,20 --thresholds 70,60,60 --filter in.jpg -o out.jpg --mask mask.png
+    [ ! -s err.txt ] || fail "a good run printed: $(cat err.txt)"
+    is_jpeg out.jpg
+    is_png mask.png
+    run 0 --cc=-5,300,2147483647 --thresholds=255 in.jpg -o out.png
+    is_png out.png
+    run 0 --cc 100,100,100 --thresholds 30 in.jpg -o Upper.JPEG
+    is_jpeg Upper.JPEG
+    # The tool writes exactly what it read back: a second run on its own output works too.
+    run 0 --cc 0,0,0 --thresholds 0 out.jpg -o again.jpg
+    is_jpeg again.jpg
+    no_leftovers . "out.jpg\|mask.png\|out.png\|Upper.JPEG\|again.jpg"
+    ;;
+unreadable_input)
+    echo "this is not a picture" >text.jpg
+    run 1 --cc 1,2,3 --thresholds 4 text.jpg -o out.jpg
+    expect_err "tintavo-cli: text.jpg: "
+    one_line_err 1
+    run 1 --cc 1,2,3 --thresholds 4 missing.jpg -o out.jpg
+    expect_err "missing.jpg: Cannot open"
+    [ ! -e out.jpg ] || fail "an output appeared for a bad input"
+    no_leftovers . "text.jpg"
+    ;;
+unwritable_output)
+    echo plain >file.txt
+    run 1 --cc 1,2,3 --thresholds 4 in.jpg -o file.txt/out.jpg
+    expect_err "file.txt/out.jpg: cannot create"
+    one_line_err 1
+    run 1 --cc 1,2,3 --thresholds 4 in.jpg -o no-such-folder/out.jpg
+    expect_err "no-such-folder/out.jpg"
+    run 1 --cc 1,2,3 --thresholds 4 --out-dir no-such-folder in.jpg
+    expect_err "no-such-folder"
+    no_leftovers . "file.txt"
+    ;;
+no_partial_output)
+    # A write that stops half way (file size limit) leaves neither a partial result nor a
+    # temporary file, and an older result of the same name survives untouched.
+    echo "older result" >out.png
+    (trap '' XFSZ; ulimit -f 4; "$cli" --cc 1,2,3 --thresholds 4 in.jpg -o out.png) >out.txt 2>err.txt
+    status=$?
+    [ "$status" -eq 1 ] || fail "a failed write exited with $status: $(cat err.txt)"
+    expect_err "out.png"
+    [ "$(cat out.png)" = "older result" ] || fail "the older result was touched"
+    no_leftovers . "out.png"
+    # A bad input leaves the older result alone too.
+    : >empty.jpg
+    run 1 --cc 1,2,3 --thresholds 4 empty.jpg -o out.png
+    [ "$(cat out.png)" = "older result" ] || fail "the older result was touched"
+    ;;
+batch)
+    mkdir results
+    echo "not a picture" >bad.jpg
+    cp in.jpg second.jpg
+    run 1 --cc 190,20,20 --thresholds 60 --filter --out-dir results in.jpg bad.jpg second.jpg
+    is_jpeg results/in.jpg
+    is_jpeg results/second.jpg
+    expect_err "tintavo-cli: bad.jpg: "
+    expect_err "1 of 3 pictures failed"
+    one_line_err 2
+    [ ! -e results/bad.jpg ] || fail "a result appeared for the bad input"
+    mkdir other
+    cp in.jpg other/in.jpg
+    run 1 --cc 1,2,3 --thresholds 4 --out-dir results in.jpg other/in.jpg
+    expect_err "would replace"
+    run 0 --cc 1,2,3 --thresholds 4 --out-dir results in.jpg second.jpg
+    [ "$(ls -A results | wc -l)" -eq 2 ] || fail "unexpected files in results: $(ls -A results)"
+    ;;
+*)
+    fail "unknown case $case_name"
+    ;;
+esac
+echo "PASS: $case_name"

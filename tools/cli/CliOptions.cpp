@@ -1,0 +1,204 @@
+#include "CliOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <limits>
+
+namespace tintavo::cli {
+
+namespace {
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return parts;
+        }
+        start = comma + 1;
+    }
+}
+
+std::optional<std::int32_t> ParseInt32(const std::string& text) {
+    std::int32_t value = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') {
+        ++first;
+    }
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end != last || first == last) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+CentralColor ParseCentralColor(const std::string& text) {
+    const std::vector<std::string> parts = SplitCommas(text);
+    std::vector<std::int32_t> values;
+    for (const std::string& part : parts) {
+        const auto value = ParseInt32(part);
+        if (!value) {
+            break;
+        }
+        values.push_back(*value);
+    }
+    if (parts.size() != 3 || values.size() != 3) {
+        throw UsageError("--cc wants three 32-bit integers R,G,B, not '" + text + "'");
+    }
+    return {values[0], values[1], values[2]};
+}
+
+Thresholds ParseThresholds(const std::string& text) {
+    const std::vector<std::string> parts = SplitCommas(text);
+    std::vector<std::int32_t> values;
+    for (const std::string& part : parts) {
+        const auto value = ParseInt32(part);
+        if (!value || *value < 0 || *value > 255) {
+            break;
+        }
+        values.push_back(*value);
+    }
+    if ((parts.size() != 1 && parts.size() != 3) || values.size() != parts.size()) {
+        throw UsageError("--thresholds wants T or TR,TG,TB, each 0 to 255, not '" + text + "'");
+    }
+    if (values.size() == 1) {
+        return {values[0], values[0], values[0]};
+    }
+    return {values[0], values[1], values[2]};
+}
+
+} // namespace
+
+OutputKind OutputKindOf(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".jpg" || extension == ".jpeg") {
+        return OutputKind::Jpeg;
+    }
+    if (extension == ".png") {
+        return OutputKind::Png;
+    }
+    throw UsageError(path.string() + ": unknown output type (name it .jpg, .jpeg or .png)");
+}
+
+CliOptions ParseArguments(const std::vector<std::string>& args) {
+    CliOptions options;
+    bool haveCc = false;
+    bool haveThresholds = false;
+    bool onlyInputs = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (onlyInputs || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.Inputs.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyInputs = true;
+            continue;
+        }
+        // Both "--name value" and "--name=value".
+        std::optional<std::string> inlineValue;
+        if (const std::size_t eq = arg.find('=');
+            arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        const auto value = [&]() -> std::string {
+            if (inlineValue) {
+                return *inlineValue;
+            }
+            if (i + 1 >= args.size()) {
+                throw UsageError(arg + " needs a value");
+            }
+            return args[++i];
+        };
+        const auto once = [&arg](bool seen) {
+            if (seen) {
+                throw UsageError(arg + " is given twice");
+            }
+        };
+        if (arg == "-h" || arg == "--help") {
+            options.Help = true;
+        } else if (arg == "--version") {
+            options.Version = true;
+        } else if (arg == "--cc") {
+            once(haveCc);
+            options.Cc = ParseCentralColor(value());
+            haveCc = true;
+        } else if (arg == "--thresholds") {
+            once(haveThresholds);
+            options.Limits = ParseThresholds(value());
+            haveThresholds = true;
+        } else if (arg == "--filter" && !inlineValue) {
+            options.Filter = true;
+        } else if (arg == "--mask") {
+            once(options.Mask.has_value());
+            options.Mask = value();
+        } else if (arg == "-o" || arg == "--output") {
+            once(options.Output.has_value());
+            options.Output = value();
+        } else if (arg == "--out-dir") {
+            once(options.OutDir.has_value());
+            options.OutDir = value();
+        } else {
+            throw UsageError("unknown option " + args[i]);
+        }
+    }
+    if (options.Help || options.Version) {
+        return options;
+    }
+    if (!haveCc) {
+        throw UsageError("--cc R,G,B is missing");
+    }
+    if (!haveThresholds) {
+        throw UsageError("--thresholds is missing");
+    }
+    if (options.Output.has_value() == options.OutDir.has_value()) {
+        throw UsageError("give either -o OUTPUT (one input) or --out-dir DIR");
+    }
+    if (options.Inputs.empty()) {
+        throw UsageError("no input picture given");
+    }
+    if (options.Output) {
+        if (options.Inputs.size() != 1) {
+            throw UsageError("-o takes exactly one input; use --out-dir for several");
+        }
+        OutputKindOf(*options.Output);
+    }
+    if (options.Mask) {
+        if (options.OutDir) {
+            throw UsageError("--mask works with a single input and -o");
+        }
+        OutputKindOf(*options.Mask);
+    }
+    return options;
+}
+
+std::string UsageText() {
+    return "Usage:\n"
+           "  tintavo-cli --cc R,G,B --thresholds T|TR,TG,TB [--filter] [--mask MASK.png]\n"
+           "              INPUT -o OUTPUT\n"
+           "  tintavo-cli --cc R,G,B --thresholds T|TR,TG,TB [--filter] --out-dir DIR "
+           "INPUT...\n"
+           "\n"
+           "Keeps the colour of every pixel whose red, green and blue each lie within their\n"
+           "threshold of the Central Color, and turns every other pixel grey.\n"
+           "\n"
+           "  --cc R,G,B          the Central Color (any 32-bit integers)\n"
+           "  --thresholds T      one threshold for all channels, or TR,TG,TB (0 to 255)\n"
+           "  --filter            clean the mask of specks and small holes before the picture\n"
+           "                      is rebuilt from it\n"
+           "  --mask MASK         also write the black-and-white mask (.png or .jpg)\n"
+           "  -o OUTPUT           the result: .jpg/.jpeg (JPEG quality 90) or .png (lossless)\n"
+           "  --out-dir DIR       write each input's result to DIR as NAME.jpg\n"
+           "  -h, --help          show this text\n"
+           "  --version           show the version\n";
+}
+
+} // namespace tintavo::cli
