@@ -1,5 +1,7 @@
 #include "update/U_Zelk_Lite.h"
 
+#include "platform/Registry.h"
+#include "services/U_TovikUtils.h"
 #include "update/TextRules.h"
 #include "update/U_HTTP_Custo.h"
 #include "update/U_Version.h"
@@ -175,7 +177,16 @@ std::string UrlEncode(std::string_view text) {
     return out;
 }
 
-std::string MakerWebSite() {
+std::string MakerWebSite(const std::string& title) {
+    const auto setting =
+        platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKeyPath(title), "WebSite");
+    if (setting &&
+        (setting->type == platform::REG_SZ || setting->type == platform::REG_EXPAND_SZ)) {
+        std::string base = text::Trim(setting->data);
+        if (!base.empty()) {
+            return base;
+        }
+    }
     return std::string(kMakerWebSite);
 }
 

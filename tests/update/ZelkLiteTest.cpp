@@ -4,6 +4,8 @@
 #include "PeFixture.h"
 #include "common/TestConfig.h"
 #include "common/TestSandbox.h"
+#include "platform/Registry.h"
+#include "services/U_TovikUtils.h"
 #include "update/U_HTTP_Custo.h"
 #include "update/U_Zelk_Lite.h"
 
@@ -322,6 +324,23 @@ TEST_F(ZelkLite, ANewStartAbandonsTheRunningCheck) {
     poster_.DrainUntil([] { return false; }, 200ms);
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(client->NewVersion());
+}
+
+TEST_F(ZelkLite, TheProductKeysWebSiteSettingLeadsTheCheck) {
+    EXPECT_EQ(MakerWebSite(), "https://www.orvane.example");
+    LoopbackServer server(
+        [](const std::string&) { return LoopbackServer::Reply("200 OK", "1.8.0.17"); });
+    ASSERT_TRUE(platform::RegCreateKey(ProductKeyPath("Tintavo")));
+    ASSERT_TRUE(platform::RegSetValue(ProductKeyPath("Tintavo"),
+                                      platform::RegValue::String("WebSite", server.base())));
+    EXPECT_EQ(MakerWebSite(), server.base());
+
+    TZelkLite client([](const std::string&, int) {}, "Tintavo", poster_);
+    bool done = false;
+    client.Start(test::OwnExecutable(), [&done](TZelkLite&) { done = true; });
+    EXPECT_TRUE(poster_.DrainUntil([&done] { return done; }));
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_TRUE(client.NewVersion());
 }
 
 TEST_F(ZelkLite, TheCompletionMayStartTheNextCheck) {
