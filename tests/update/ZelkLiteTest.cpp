@@ -202,6 +202,16 @@ TEST_F(ZelkLite, ARefusedConnectionLogsOneErrorLine) {
     EXPECT_EQ(done_, 1);
 }
 
+TEST_F(ZelkLite, AnOversizedReplyIsNotCollected) {
+    LoopbackServer server([](const std::string&) {
+        return LoopbackServer::Reply("200 OK", "1.9" + std::string(2 << 20, ' '));
+    });
+    const auto client = Check(server.base());
+    EXPECT_FALSE(client->NewVersion());
+    ASSERT_EQ(LinesAt(kZelkError).size(), 1u);
+    EXPECT_EQ(LinesAt(kZelkError)[0].Message, "Tintavo Update self check : Server error (23)");
+}
+
 TEST_F(ZelkLite, FollowsARedirectChainWithTheHostOfEveryHop) {
     LoopbackServer last([](const std::string&) { return LoopbackServer::Reply("200 OK", "1.9"); });
     const std::string lastBase = last.base();
