@@ -1,5 +1,7 @@
 #include "update/U_Zelk_Lite.h"
 
+#include "platform/Registry.h"
+#include "services/U_TovikUtils.h"
 #include "update/TextRules.h"
 #include "update/U_HTTP_Custo.h"
 #include "update/U_Version.h"
@@ -175,7 +177,16 @@ std::string UrlEncode(std::string_view text) {
     return out;
 }
 
-std::string MakerWebSite() {
+std::string MakerWebSite(const std::string& title) {
+    const auto setting =
+        platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKeyPath(title), "WebSite");
+    if (setting &&
+        (setting->type == platform::REG_SZ || setting->type == platform::REG_EXPAND_SZ)) {
+        std::string base = text::Trim(setting->data);
+        if (!base.empty()) {
+            return base;
+        }
+    }
     return std::string(kMakerWebSite);
 }
 
@@ -275,11 +286,15 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
                 if (exchange->Cancelled.load()) {
                     return;
                 }
-                poster.Post([token, session, outcome = std::move(outcome)] {
-                    if (const auto alive = token.lock()) {
-                        alive->Owner->Deliver(session, outcome);
-                    }
-                });
+                try {
+                    poster.Post([token, session, outcome = std::move(outcome)] {
+                        if (const auto alive = token.lock()) {
+                            alive->Owner->Deliver(session, outcome);
+                        }
+                    });
+                } catch (...) {
+                    // Nowhere to deliver: the poster is gone or full.
+                }
             });
     } catch (const std::exception&) {
         // The check could not be prepared or started: it ends as failed, so that a new one
@@ -324,8 +339,10 @@ void TZelkLite::RequestDone(const THttpOutcome& outcome) {
         newVersion_ = reply.NewerThanValues(ownHigh_, ownLow_);
     }
     busy_ = false;
-    if (onDone_) {
-        onDone_(*this);
+    // A copy: the callback may start the next check, which replaces onDone_.
+    const TDoneEvent done = onDone_;
+    if (done) {
+        done(*this);
     }
 }
 
