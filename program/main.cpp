@@ -1,10 +1,23 @@
-#include <QApplication>
-#include <QLabel>
+// Tintavo: the program entry. Creates the application and the main window and runs the
+// event loop until the main window has closed.
+
+#include "program/TApplication.h"
+#include "program/U_MainDlg.h"
+#include "program/U_MsgDlg.h"
+
+#include <QStyleFactory>
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Tintavo");
-    QLabel label("Tintavo");
-    label.show();
+    tintavo::TApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(tintavo::ApplicationTitle));
+    // Fusion draws group boxes, trackbars and buttons the same on every desktop, so the
+    // window's pixel layout looks as intended whatever the user's theme.
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) {
+        QApplication::setStyle(style);
+    }
+    tintavo::UseDesktopServicesForLaunching();
+
+    tintavo::TMainDlg MainDlg;
+    MainDlg.show();
     return QApplication::exec();
 }

@@ -1,0 +1,762 @@
+// The main window driven as a user would: loading, rendering, probing, presets, filter,
+// display choice and export, with the file chooser and the message boxes answered by the
+// test.
+
+#include "common/TestSandbox.h"
+#include "engine/JpegWriter.h"
+#include "engine/MaskFilter.h"
+#include "engine/PictureReader.h"
+#include "engine/RenderPass.h"
+#include "files/C_WideDialogs.h"
+#include "files/PictureFiles.h"
+#include "platform/ProgramPath.h"
+#include "program/IntegerField.h"
+#include "program/TApplication.h"
+#include "program/TImage32.h"
+#include "program/U_MainDlg.h"
+#include "program/U_MsgDlg.h"
+#include "services/U_Log.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+
+using namespace tintavo;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A picture whose every pixel differs from its neighbours, so that an off-by-one in a
+// coordinate mapping shows: red follows x, green follows y, blue mixes both.
+TBitmap32 Pattern(int width, int height) {
+    TBitmap32 picture;
+    picture.Resize(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const TColor32 r = static_cast<TColor32>((x * 7) & 0xFF);
+            const TColor32 g = static_cast<TColor32>((y * 5) & 0xFF);
+            const TColor32 b = static_cast<TColor32>(((x + y) * 3) & 0xFF);
+            picture.SetPixelAt(x, y, 0xFF000000u | r << 16 | g << 8 | b);
+        }
+    }
+    return picture;
+}
+
+QString WriteJpeg(const fs::path& path, int width, int height) {
+    WriteJpegFile(Pattern(width, height), path);
+    return QString::fromStdString(path.string());
+}
+
+bool SameBitmap(const TBitmap32& a, const TBitmap32& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        return false;
+    }
+    for (int y = 0; y < a.Height(); ++y) {
+        for (int x = 0; x < a.Width(); ++x) {
+            if (a.PixelAt(x, y) != b.PixelAt(x, y)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+TBitmap32 Copy(const TBitmap32& source) {
+    TBitmap32 copy;
+    copy.CopyFrom(&source);
+    return copy;
+}
+
+} // namespace
+
+class MainDlgTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TestSandbox> sandbox_;
+    std::unique_ptr<platform::ScopedProgramPathOverride> program_;
+    std::unique_ptr<ScopedMessageBoxAnswerer> boxes_;
+    std::unique_ptr<TMainDlg> dlg_;
+    std::vector<MessageBoxRequest> asked_;
+    std::deque<std::optional<QString>> chooserAnswers_;
+    std::vector<QString> chooserSaw_;
+    int answer_ = IdYes;
+
+    fs::path root() const { return sandbox_->root(); }
+
+    // Occurrences of a message in the run log.
+    int Count(const QString& message) const {
+        int n = 0;
+        for (const std::string& line : dlg_->RunLog->Lines()) {
+            if (QString::fromStdString(line).endsWith(u'\t' + message)) {
+                ++n;
+            }
+        }
+        return n;
+    }
+    int Renders() const { return Count(QStringLiteral("Rendering...")); }
+
+    // The chooser answers the next queued path (nothing: cancel) and records what it showed.
+    void Choose(std::optional<QString> answer) { chooserAnswers_.push_back(std::move(answer)); }
+
+    void Load(const QString& path) {
+        Choose(path);
+        dlg_->load_btnClick();
+    }
+
+    void SetThresholds(int value) {
+        for (QSlider* s : {dlg_->dist_r, dlg_->dist_g, dlg_->dist_b}) {
+            s->setValue(value);
+        }
+    }
+
+    TBitmap32 Expected(int r, int g, int b, int t) const {
+        TBitmap32 render;
+        TBitmap32 mask;
+        RenderPixels(dlg_->orgimg->Bitmap, CentralColor{r, g, b}, Thresholds{t, t, t}, render,
+                     mask);
+        return render;
+    }
+
+private slots:
+    void init() {
+        sandbox_ = std::make_unique<test::TestSandbox>();
+        fs::create_directories(root() / "bin");
+        program_ = std::make_unique<platform::ScopedProgramPathOverride>(
+            (root() / "bin/tintavo").string());
+        asked_.clear();
+        chooserAnswers_.clear();
+        chooserSaw_.clear();
+        answer_ = IdYes;
+        boxes_ = std::make_unique<ScopedMessageBoxAnswerer>([this](const MessageBoxRequest& r) {
+            asked_.push_back(r);
+            return answer_;
+        });
+        TWideOpenDialog::SetAnswerer([this](const TWideOpenDialog& chooser) {
+            chooserSaw_.push_back(chooser.FileName);
+            std::optional<QString> answer;
+            if (!chooserAnswers_.empty()) {
+                answer = chooserAnswers_.front();
+                chooserAnswers_.pop_front();
+            }
+            return answer;
+        });
+        dlg_ = std::make_unique<TMainDlg>();
+        dlg_->RunLog = std::make_unique<TTovikLog>((root() / "test.log").string(), false, 10000);
+    }
+
+    void cleanup() {
+        dlg_.reset();
+        TWideOpenDialog::SetAnswerer({});
+        boxes_.reset();
+        program_.reset();
+        sandbox_.reset();
+    }
+
+    void windowAtCreation() {
+        QCOMPARE(dlg_->windowTitle(), QStringLiteral("Tintavo"));
+        QCOMPARE(dlg_->Client->size(), QSize(825, 660));
+        QCOMPARE(dlg_->minimumSize(), dlg_->maximumSize());
+        QVERIFY(!(dlg_->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!dlg_->save_btn->isEnabled());
+        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+        QVERIFY(dlg_->orgimg->Bitmap.IsEmpty());
+        QCOMPARE(dlg_->instructions_lbl->text(),
+                 QStringLiteral("\r\nStep 1 : Load your picture\r\nStep 2 : Set the Central "
+                                "Color\r\nStep 3 : Adjust thresholds to select to proper "
+                                "neighbourhood\r\nStep 4 : Save your work"));
+        // A few positions of the layout, relative to their group or the client area.
+        QCOMPARE(dlg_->GroupBox2->geometry(), QRect(8, 168, 345, 121));
+        QCOMPARE(dlg_->dist_b->geometry(), QRect(64, 80, 164, 33));
+        QCOMPARE(dlg_->rbase_txt->geometry(), QRect(144, 16, 49, 21));
+        QCOMPARE(dlg_->pb->geometry(), QRect(16, 45, 337, 9));
+        QCOMPARE(dlg_->img->geometry(), QRect(8, 360, 400, 300));
+        QCOMPARE(dlg_->orgimg->geometry(), QRect(416, 360, 400, 300));
+        QCOMPARE(dlg_->dist_r->maximum(), 255);
+        QCOMPARE(dlg_->dist_r->tickInterval(), 10);
+        QVERIFY(!dlg_->r_txt->isEnabled());
+        QVERIFY(dlg_->RenderBitmap == nullptr);
+        QCOMPARE(dlg_->save_btn->shortcut(), QKeySequence());
+    }
+
+    void tabOrderFollowsTheGroups() {
+        dlg_->show();
+        // The views come first but take no focus; the focusable controls follow in order.
+        QCOMPARE(dlg_->img->focusPolicy(), Qt::NoFocus);
+        QList<QWidget*> chain;
+        for (QWidget* w = dlg_->showpic_btn; chain.size() < 22; w = w->nextInFocusChain()) {
+            if ((w->focusPolicy() & Qt::TabFocus) != 0) {
+                chain.append(w);
+            }
+        }
+        const QList<QWidget*> expected = std::initializer_list<QWidget*>{
+            dlg_->showpic_btn,  dlg_->showmask_btn, dlg_->dist_r,     dlg_->dist_g,
+            dlg_->dist_b,       dlg_->narrow_btn,   dlg_->medium_btn, dlg_->large_btn,
+            dlg_->temp_btn,     dlg_->rbase_txt,    dlg_->gbase_txt,  dlg_->bbase_txt,
+            dlg_->JvImgBtn1,    dlg_->r_txt,        dlg_->g_txt,      dlg_->b_txt,
+            dlg_->process_btn,  dlg_->filter_btn,   dlg_->reset_btn,  dlg_->save_btn,
+            dlg_->filename_txt, dlg_->load_btn};
+        QCOMPARE(chain, expected);
+    }
+
+    void shortcutsReachTheirCommandsFromAnyControl() {
+        dlg_->show();
+        QVERIFY(QTest::qWaitForWindowActive(dlg_.get()));
+        const QList<std::pair<QAction*, QKeySequence>> shortcuts = {
+            {dlg_->LoadFile1, QKeySequence(QStringLiteral("Ctrl+O"))},
+            {dlg_->Close1, QKeySequence(QStringLiteral("Ctrl+Q"))},
+            {dlg_->Openlogfile1, QKeySequence(QStringLiteral("Ctrl+L"))},
+            {dlg_->Checkforupdate1, QKeySequence(QStringLiteral("Ctrl+G"))},
+            {dlg_->About1, QKeySequence(QStringLiteral("Ctrl+B"))}};
+        for (const auto& [action, keys] : shortcuts) {
+            QCOMPARE(action->shortcut(), keys);
+        }
+        // From inside a number field, Ctrl+O still opens the chooser.
+        dlg_->rbase_txt->setFocus();
+        QTest::keyClick(dlg_->rbase_txt, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(chooserSaw_.size(), size_t{1});
+        // Ctrl+Q closes the window as its close box does.
+        QTest::keyClick(dlg_->filename_txt, Qt::Key_Q, Qt::ControlModifier);
+        QTRY_VERIFY(!dlg_->isVisible());
+    }
+
+    void loadRendersOnceWhenThresholdsAreAt40() {
+        SetThresholds(40);
+        const QString picture = WriteJpeg(root() / "photo.jpg", 64, 48);
+        Load(picture);
+        QCOMPARE(Renders(), 1);
+        QCOMPARE(Count(QStringLiteral("Loading : ") + picture), 1);
+        // The newest line is first: the render comes after the load.
+        QVERIFY(QString::fromStdString(dlg_->RunLog->Lines()[0])
+                    .endsWith(QStringLiteral("Rendering...")));
+        QCOMPARE(dlg_->filename_txt->text(), picture);
+        const QString work = DataFilePath(QStringLiteral(".jpg"));
+        QCOMPARE(dlg_->WorkFile, work);
+        QVERIFY(work.endsWith(QStringLiteral("/Orvane/Tintavo/Tintavo.jpg")));
+        QCOMPARE(test::readFile(work.toStdString()), test::readFile(picture.toStdString()));
+        QCOMPARE(dlg_->PictureWidth, 64);
+        QCOMPARE(dlg_->PictureHeight, 48);
+        QVERIFY(dlg_->save_btn->isEnabled());
+        QVERIFY(!dlg_->img->isHidden());
+        QVERIFY(!dlg_->orgimg->isHidden());
+        QCOMPARE(dlg_->pb->value(), 0);
+        QCOMPARE(dlg_->pb->maximum(), 48);
+        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(0, 0, 0, 40)));
+        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+        // The chooser offers the loaded picture next time, for a load or an export.
+        Choose(std::nullopt);
+        dlg_->save_btnClick();
+        QCOMPARE(chooserSaw_.back(), picture);
+    }
+
+    void loadAfterNarrowRendersFourTimes() {
+        SetThresholds(15);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 32));
+        QCOMPARE(Renders(), 4);
+        QCOMPARE(dlg_->distb_lbl->text(), QStringLiteral("40"));
+        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(0, 0, 0, 40)));
+    }
+
+    void loadKeepsTheCentralColourAndClearsMask() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "a.jpg", 32, 32));
+        dlg_->rbase_txt->setText(QStringLiteral("120"));
+        dlg_->showmask_btnClick();
+        Load(WriteJpeg(root() / "b.jpg", 48, 16));
+        QCOMPARE(dlg_->rbase_txt->text(), QStringLiteral("120"));
+        QVERIFY(!dlg_->ShowMask);
+        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+    }
+
+    void renderFollowsTheCentralColourAndThresholds() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 40, 30));
+        dlg_->rbase_txt->setText(QStringLiteral("100"));
+        dlg_->gbase_txt->setText(QStringLiteral("80"));
+        dlg_->bbase_txt->setText(QStringLiteral("60"));
+        // Typing the Central Color renders nothing.
+        QCOMPARE(Renders(), 1);
+        dlg_->process_btnClick();
+        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(100, 80, 60, 40)));
+        // A Central Color out of range keeps no pixel with a threshold below 45.
+        dlg_->rbase_txt->setText(QStringLiteral("300"));
+        dlg_->process_btnClick();
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 0; x < 40; ++x) {
+                QCOMPARE(dlg_->MaskBitmap->PixelAt(x, y), MaskGreyed);
+            }
+        }
+        // Reset: thresholds 255 keep every pixel of a Central Color in range.
+        dlg_->rbase_txt->setText(QStringLiteral("10"));
+        dlg_->reset_btnClick();
+        QCOMPARE(dlg_->distr_lbl->text(), QStringLiteral("255"));
+        QVERIFY(SameBitmap(*dlg_->RenderBitmap, dlg_->orgimg->Bitmap));
+    }
+
+    void presetsRenderAtMostOnce() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 16, 16));
+        int before = Renders();
+        dlg_->narrow_btnClick();
+        QCOMPARE(Renders(), before + 1);
+        for (QLabel* label : {dlg_->distr_lbl, dlg_->distg_lbl, dlg_->distb_lbl}) {
+            QCOMPARE(label->text(), QStringLiteral("15"));
+        }
+        QVERIFY(!dlg_->RenderLock);
+        // Again: nothing moves, nothing renders.
+        dlg_->narrow_btnClick();
+        QCOMPARE(Renders(), before + 1);
+        // Blue already at the preset: red and green change, no render follows.
+        dlg_->dist_r->setValue(40);
+        before = Renders();
+        dlg_->narrow_btnClick();
+        QCOMPARE(Renders(), before);
+        QCOMPARE(dlg_->distr_lbl->text(), QStringLiteral("15"));
+        dlg_->medium_btnClick();
+        dlg_->large_btnClick();
+        dlg_->reset_btnClick();
+        QCOMPARE(Renders(), before + 3);
+        QCOMPARE(dlg_->dist_g->value(), 255);
+        // A slider moved by the user renders at each step.
+        dlg_->dist_g->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        QCOMPARE(Renders(), before + 4);
+        QCOMPARE(dlg_->distg_lbl->text(), QStringLiteral("254"));
+    }
+
+    void probeMapsViewPointsToPicturePixels() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 800, 600));
+        const TBitmap32& source = dlg_->orgimg->Bitmap;
+        const auto probe = [&] {
+            return QStringList{dlg_->r_txt->text(), dlg_->g_txt->text(), dlg_->b_txt->text()};
+        };
+        const auto expect = [&](int px, int py) {
+            const TColor32 col = source.PixelAt(px, py);
+            return QStringList{QString::number(RedOf(col)), QString::number(GreenOf(col)),
+                               QString::number(BlueOf(col))};
+        };
+        const QList<std::pair<QPoint, QPoint>> cases = {
+            {{0, 0}, {0, 0}}, {{200, 150}, {400, 300}}, {{399, 299}, {798, 598}}};
+        for (const auto& [view, pixel] : cases) {
+            dlg_->imgMouseMove(dlg_->orgimg, {}, view.x(), view.y());
+            QCOMPARE(probe(), expect(pixel.x(), pixel.y()));
+            // The left view probes the picture as read too, also while it shows the mask.
+            dlg_->showmask_btnClick();
+            dlg_->r_txt->clear();
+            dlg_->imgMouseMove(dlg_->img, {}, view.x(), view.y());
+            QCOMPARE(probe(), expect(pixel.x(), pixel.y()));
+        }
+        // Distances are absolute, an empty Central Color counting as 0.
+        dlg_->imgMouseMove(dlg_->orgimg, {}, 200, 150);
+        const int red = dlg_->r_txt->Value();
+        QCOMPARE(dlg_->diffr_lbl->text(), QString::number(red));
+        dlg_->rbase_txt->SetValue(red + 20);
+        dlg_->gbase_txt->SetValue(dlg_->g_txt->Value() - 20);
+        dlg_->imgMouseMove(dlg_->orgimg, {}, 200, 150);
+        QCOMPARE(dlg_->diffr_lbl->text(), QStringLiteral("20"));
+        QCOMPARE(dlg_->diffg_lbl->text(), QStringLiteral("20"));
+    }
+
+    void probeIgnoresPointsOutsideThePicture() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "square.jpg", 100, 100));
+        dlg_->imgMouseMove(dlg_->orgimg, {}, 299, 299);
+        QCOMPARE(dlg_->r_txt->Value(),
+                 static_cast<int>(RedOf(dlg_->orgimg->Bitmap.PixelAt(99, 99))));
+        dlg_->r_txt->setText(QStringLiteral("7"));
+        dlg_->imgMouseMove(dlg_->orgimg, {}, 350, 10);
+        dlg_->imgMouseMove(dlg_->orgimg, {}, -1, 10);
+        QCOMPARE(dlg_->r_txt->text(), QStringLiteral("7"));
+
+        Load(WriteJpeg(root() / "wide.jpg", 1920, 1080));
+        dlg_->imgMouseMove(dlg_->orgimg, {}, 399, 224);
+        QCOMPARE(dlg_->g_txt->Value(),
+                 static_cast<int>(GreenOf(dlg_->orgimg->Bitmap.PixelAt(1915, 1075))));
+        dlg_->g_txt->setText(QStringLiteral("7"));
+        dlg_->imgMouseMove(dlg_->orgimg, {}, 100, 250);
+        QCOMPARE(dlg_->g_txt->text(), QStringLiteral("7"));
+    }
+
+    void pressSetsTheCentralColourAndRenders() {
+        // Before any picture: the zeros of the probe become the Central Color, nothing renders.
+        for (IntegerField* f : {dlg_->r_txt, dlg_->g_txt, dlg_->b_txt}) {
+            f->setText(QStringLiteral("0"));
+        }
+        dlg_->imgMouseDown(dlg_->img, Qt::LeftButton, {}, 0, 0);
+        QCOMPARE(dlg_->rbase_txt->text(), QStringLiteral("0"));
+        QCOMPARE(Renders(), 0);
+
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "square.jpg", 100, 100));
+        dlg_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg_.get()));
+        // Real pointer events on the right view: a move probes, a right-button press sets.
+        QTest::mouseMove(dlg_->orgimg, QPoint(150, 60));
+        const QString red = dlg_->r_txt->text();
+        const int before = Renders();
+        QTest::mousePress(dlg_->orgimg, Qt::RightButton, {}, QPoint(150, 60));
+        QTest::mouseRelease(dlg_->orgimg, Qt::RightButton, {}, QPoint(150, 60));
+        QCOMPARE(dlg_->rbase_txt->text(), red);
+        QCOMPARE(Renders(), before + 1);
+        // On the picture's right edge line the press counts; beyond it, not.
+        dlg_->imgMouseDown(dlg_->orgimg, Qt::LeftButton, {}, 300, 300);
+        QCOMPARE(Renders(), before + 2);
+        dlg_->imgMouseDown(dlg_->orgimg, Qt::LeftButton, {}, 301, 10);
+        QCOMPARE(Renders(), before + 2);
+    }
+
+    void viewReportsMovesOutsideWhileAButtonIsHeld() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "square.jpg", 100, 100));
+        dlg_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg_.get()));
+        QList<std::pair<TImage32*, QPoint>> moves;
+        connect(dlg_->img, &TImage32::MouseMove, this,
+                [&](TImage32* s, Qt::KeyboardModifiers, int x, int y) {
+                    moves.append({s, {x, y}});
+                });
+        QTest::mousePress(dlg_->img, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseMove(dlg_->img, QPoint(-30, 500));
+        QTest::mouseRelease(dlg_->img, Qt::LeftButton, {}, QPoint(-30, 500));
+        QVERIFY(!moves.isEmpty());
+        QCOMPARE(moves.last().first, dlg_->img);
+        QCOMPARE(moves.last().second, QPoint(-30, 500));
+    }
+
+    void filterCleansTheMaskAndRebuildsThePicture() {
+        dlg_->filter_btnClick();
+        QCOMPARE(Count(QStringLiteral("Filtering...")), 0);
+
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 64, 64));
+        dlg_->rbase_txt->setText(QStringLiteral("120"));
+        dlg_->gbase_txt->setText(QStringLiteral("120"));
+        dlg_->bbase_txt->setText(QStringLiteral("120"));
+        dlg_->process_btnClick();
+        TBitmap32 mask = Copy(*dlg_->MaskBitmap);
+        FilterMask(mask);
+        TBitmap32 render;
+        tintavo::RecomposePicture(dlg_->orgimg->Bitmap, mask, render);
+
+        dlg_->filter_btnClick();
+        QCOMPARE(Count(QStringLiteral("Filtering...")), 1);
+        QVERIFY(SameBitmap(*dlg_->MaskBitmap, mask));
+        QVERIFY(SameBitmap(*dlg_->RenderBitmap, render));
+        QVERIFY(SameBitmap(dlg_->img->Bitmap, render));
+        // "Picture" afterwards shows the recomposed picture; "Mask" the cleaned mask.
+        dlg_->showmask_btnClick();
+        QVERIFY(SameBitmap(dlg_->img->Bitmap, mask));
+        dlg_->showpic_btnClick();
+        QVERIFY(SameBitmap(dlg_->img->Bitmap, render));
+    }
+
+    void maskAndPictureChooseTheLeftView() {
+        dlg_->showmask_btnClick();
+        QVERIFY(dlg_->ShowMask);
+        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 24));
+        dlg_->showmask_btnClick();
+        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->MaskBitmap));
+        // A threshold change re-renders and keeps the mask on show.
+        dlg_->dist_r->setValue(90);
+        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->MaskBitmap));
+        QVERIFY(SameBitmap(dlg_->orgimg->Bitmap, Copy(dlg_->orgimg->Bitmap)));
+        dlg_->showpic_btnClick();
+        QVERIFY(!dlg_->ShowMask);
+        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+    }
+
+    void aFileThatIsNoPictureIsReportedOnce() {
+        SetThresholds(40);
+        const fs::path text = root() / "notes.jpg";
+        test::writeFile(text, "these are not the pixels you are looking for\n");
+        Load(QString::fromStdString(text.string()));
+        QCOMPARE(Renders(), 1);
+        QCOMPARE(Count(QStringLiteral("Unable to load file")), 1);
+        QCOMPARE(asked_.size(), size_t{1});
+        QCOMPARE(asked_[0].text, std::string("Unable to load file"));
+        QCOMPARE(asked_[0].caption, std::string("Tintavo"));
+        QCOMPARE(asked_[0].buttons, int{MsgOk});
+        QCOMPARE(asked_[0].icon, MsgIcon::None);
+        QVERIFY(dlg_->filename_txt->text().isEmpty());
+        QVERIFY(dlg_->WorkFile.isEmpty());
+        QVERIFY(dlg_->img->isHidden());
+        QVERIFY(dlg_->orgimg->isHidden());
+        QVERIFY(!dlg_->save_btn->isEnabled());
+        QCOMPARE(dlg_->pb->value(), 0);
+        // Render again: nothing happens at all.
+        dlg_->process_btnClick();
+        QCOMPARE(Renders(), 1);
+        QCOMPARE(asked_.size(), size_t{1});
+        // Filter still logs and empties the left view; nothing visible changes.
+        dlg_->filter_btnClick();
+        QCOMPARE(Count(QStringLiteral("Filtering...")), 1);
+        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+    }
+
+    void aMissingFileLeavesThePreviousPicture() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 24));
+        const QString missing = QString::fromStdString((root() / "nothing-here").string());
+        Load(missing);
+        QCOMPARE(dlg_->filename_txt->text(), missing);
+        QCOMPARE(Renders(), 1);
+        QVERIFY(asked_.empty());
+        QVERIFY(dlg_->save_btn->isEnabled());
+        QVERIFY(!dlg_->img->isHidden());
+        QCOMPARE(dlg_->img->Bitmap.Width(), 32);
+    }
+
+    void cancelledChooserChangesNothing() {
+        Choose(std::nullopt);
+        dlg_->load_btnClick();
+        QVERIFY(dlg_->WorkFile.isEmpty());
+        QCOMPARE(dlg_->RunLog->Lines().size(), size_t{0});
+    }
+
+    void saveWritesTheRenderedPicture() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 96, 64));
+        dlg_->rbase_txt->setText(QStringLiteral("100"));
+        dlg_->process_btnClick();
+        dlg_->showmask_btnClick(); // the export writes the picture, not the mask on show
+        const fs::path chosen = root() / "out" / "result";
+        fs::create_directories(chosen.parent_path());
+        Choose(QString::fromStdString(chosen.string()));
+        dlg_->save_btnClick();
+
+        const fs::path written = root() / "out" / "result.jpg";
+        QCOMPARE(
+            Count(QStringLiteral("Exporting to : ") + QString::fromStdString(written.string())), 1);
+        const std::vector<std::uint8_t> expected = EncodeJpeg(*dlg_->RenderBitmap);
+        const std::string bytes = test::readFile(written);
+        QCOMPARE(bytes.size(), expected.size());
+        QVERIFY(
+            std::equal(bytes.begin(), bytes.end(), expected.begin(),
+                       [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+        QCOMPARE(test::readFile(DataFilePath(QStringLiteral("_save.jpg")).toStdString()), bytes);
+        TBitmap32 back;
+        ReadPictureFile(back, written);
+        QCOMPARE(back.Width(), 96);
+        QCOMPARE(back.Height(), 64);
+        // The chooser keeps the name as confirmed, without the appended extension.
+        Choose(std::nullopt);
+        dlg_->load_btnClick();
+        QCOMPARE(chooserSaw_.back(), QString::fromStdString(chosen.string()));
+        QVERIFY(asked_.empty());
+    }
+
+    void saveAsksBeforeReplacingAFile() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 32));
+        const fs::path target = root() / "keep.jpg";
+        test::writeFile(target, "precious");
+        answer_ = IdNo;
+        Choose(QString::fromStdString(target.string()));
+        dlg_->save_btnClick();
+        QCOMPARE(asked_.size(), size_t{1});
+        QCOMPARE(asked_[0].icon, MsgIcon::Question);
+        QVERIFY(QString::fromStdString(asked_[0].text)
+                    .contains(QString::fromStdString(target.string())));
+        QCOMPARE(test::readFile(target), std::string("precious"));
+        QCOMPARE(Count(QStringLiteral("Exporting to : ") + QString::fromStdString(target.string())),
+                 0);
+
+        answer_ = IdYes;
+        Choose(QString::fromStdString(target.string()));
+        dlg_->save_btnClick();
+        QCOMPARE(asked_.size(), size_t{2});
+        QCOMPARE(test::readFile(target).size(), EncodeJpeg(*dlg_->RenderBitmap).size());
+    }
+
+    void aFailedCopyIsReportedAndLeavesNoFile() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 32));
+        const fs::path target = root() / "no-such-folder" / "out.jpg";
+        Choose(QString::fromStdString(target.string()));
+        dlg_->save_btnClick();
+        QVERIFY(!fs::exists(target));
+        QCOMPARE(asked_.size(), size_t{1});
+        QCOMPARE(asked_[0].icon, MsgIcon::Error);
+        QVERIFY(QString::fromStdString(asked_[0].text)
+                    .contains(QString::fromStdString(target.string())));
+        const std::string newest = dlg_->RunLog->Lines()[0];
+        QVERIFY(newest.rfind("Error\t", 0) == 0);
+
+        // A read-only target stays as it was (the superuser may write anywhere: skip then).
+        if (geteuid() != 0) {
+            const fs::path locked = root() / "locked.jpg";
+            test::writeFile(locked, "old");
+            fs::permissions(locked, fs::perms::owner_read);
+            Choose(QString::fromStdString(locked.string()));
+            dlg_->save_btnClick();
+            QCOMPARE(test::readFile(locked), std::string("old"));
+            QCOMPARE(asked_.back().icon, MsgIcon::Error);
+            QCOMPARE(fs::directory_iterator(root()) == fs::directory_iterator(), false);
+            for (const auto& entry : fs::directory_iterator(root())) {
+                QVERIFY2(entry.path().filename().string().find("locked.jpg.") == std::string::npos,
+                         "a temporary file was left beside the target");
+            }
+        }
+    }
+};
+
+// ---- Pieces of the window that need no window ----------------------------------------------
+
+class WindowPartsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void exportNamesGetJpgUnlessTheyEndInExactlyJpgOrJpeg() {
+        QCOMPARE(ExportFileName(QStringLiteral("/p/photo")), QStringLiteral("/p/photo.jpg"));
+        QCOMPARE(ExportFileName(QStringLiteral("/p/photo.jpeg")), QStringLiteral("/p/photo.jpeg"));
+        QCOMPARE(ExportFileName(QStringLiteral("/p/photo.jpg")), QStringLiteral("/p/photo.jpg"));
+        QCOMPARE(ExportFileName(QStringLiteral("/p/photo.JPG")),
+                 QStringLiteral("/p/photo.JPG.jpg"));
+        QCOMPARE(ExportFileName(QStringLiteral("/p/photo.png")),
+                 QStringLiteral("/p/photo.png.jpg"));
+        QCOMPARE(ExportFileName(QStringLiteral("/p.jpg/photo")),
+                 QStringLiteral("/p.jpg/photo.jpg"));
+    }
+
+    void chooserSitsCentredAndOneThirdDown() {
+        QCOMPARE(ChooserPosition(QRect(0, 0, 1920, 1080), QSize(800, 600)), QPoint(560, 160));
+        QCOMPARE(ChooserPosition(QRect(1920, 0, 1280, 1024), QSize(701, 500)), QPoint(2209, 174));
+        // Larger than the monitor: the divisions round towards zero.
+        QCOMPARE(ChooserPosition(QRect(0, 0, 800, 600), QSize(1001, 700)), QPoint(-100, -33));
+        QCOMPARE(ChooserNameFilters(QStringLiteral("JPEG|*.jpg;*.jpeg")),
+                 QStringList{QStringLiteral("JPEG (*.jpg *.jpeg)")});
+    }
+
+    void chooserListsJpegsWhateverTheCaseOfTheirExtension() {
+        test::TestSandbox sandbox;
+        const fs::path folder = sandbox.root() / "pictures";
+        for (const char* name : {"a.jpg", "b.JPG", "c.Jpeg", "d.png", "e.txt"}) {
+            test::writeFile(folder / name, "x");
+        }
+        TWideOpenDialog chooser(nullptr);
+        chooser.Filter = QStringLiteral("JPEG|*.jpg;*.jpeg");
+        chooser.InitialDir = QString::fromStdString(folder.string());
+        QFileDialog dialog;
+        chooser.Configure(dialog);
+        auto* list = dialog.findChild<QListView*>(QStringLiteral("listView"));
+        QVERIFY(list != nullptr);
+        const auto names = [&] {
+            QStringList shown;
+            const QModelIndex rootIndex = list->rootIndex();
+            for (int i = 0; i < list->model()->rowCount(rootIndex); ++i) {
+                shown.append(list->model()->index(i, 0, rootIndex).data().toString());
+            }
+            shown.sort();
+            return shown;
+        };
+        QTRY_COMPARE(names(), (QStringList{"a.jpg", "b.JPG", "c.Jpeg"}));
+    }
+
+    void chooserOpensOnTheActiveWindowsMonitor() {
+        TWideOpenDialog chooser(nullptr);
+        chooser.Filter = QStringLiteral("JPEG|*.jpg;*.jpeg");
+        chooser.FileName = QStringLiteral("/tmp/some.jpg");
+        QPoint placed;
+        QPoint expected;
+        QString offered;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            placed = dialog->pos();
+            expected =
+                ChooserPosition(dialog->screen()->geometry(), dialog->frameGeometry().size());
+            offered = dialog->selectedFiles().value(0);
+            dialog->reject();
+        });
+        QVERIFY(!chooser.Execute());
+        QCOMPARE(placed, expected);
+        QCOMPARE(offered, QStringLiteral("/tmp/some.jpg"));
+        QCOMPARE(chooser.FileName, QStringLiteral("/tmp/some.jpg"));
+    }
+
+    void numberFieldsKeepDigitsAndALeadingSign() {
+        IntegerField field;
+        QTest::keyClicks(&field, QStringLiteral("a1b-2 3"));
+        QCOMPARE(field.text(), QStringLiteral("123"));
+        field.clear();
+        QTest::keyClicks(&field, QStringLiteral("-42"));
+        QCOMPARE(field.Value(), -42);
+        field.clear();
+        field.insert(QStringLiteral("x+7y"));
+        QCOMPARE(field.text(), QStringLiteral("+7"));
+        QCOMPARE(field.Value(), 7);
+        QCOMPARE(IntegerField::Filtered(QStringLiteral("12-3+")), QStringLiteral("123"));
+        QCOMPARE(IntegerField::ValueOf(QString()), 0);
+        QCOMPARE(IntegerField::ValueOf(QStringLiteral("-")), 0);
+        QCOMPARE(IntegerField::ValueOf(QStringLiteral("99999999999")), 0);
+        QCOMPARE(IntegerField::ValueOf(QStringLiteral("-2147483648")), -2147483647 - 1);
+        QCOMPARE(IntegerField::ValueOf(QStringLiteral("300")), 300);
+        field.SetValue(-3);
+        QCOMPARE(field.text(), QStringLiteral("-3"));
+    }
+
+    void errorsEscapingHandlersAreReportedAndTheProgramGoesOn() {
+        QCOMPARE(ErrorReportText(QStringLiteral("Disk full")), QStringLiteral("Disk full."));
+        QCOMPARE(ErrorReportText(QStringLiteral("Done.")), QStringLiteral("Done."));
+        QCOMPARE(ErrorReportText(QStringLiteral("Really!")), QStringLiteral("Really!"));
+        QCOMPARE(ErrorReportText(QStringLiteral("code 9")), QStringLiteral("code 9."));
+        QCOMPARE(ErrorReportText(QString()), QString());
+
+        std::vector<MessageBoxRequest> shown;
+        ScopedMessageBoxAnswerer answer([&](const MessageBoxRequest& r) {
+            shown.push_back(r);
+            return int{IdOk};
+        });
+        RunHandler([] { throw std::runtime_error("Can't allocate the DIB handle"); });
+        // Through the event loop too: an event handler that throws.
+        struct Throwing : QObject {
+            bool event(QEvent* e) override {
+                if (e->type() == QEvent::User) {
+                    throw std::runtime_error("Impossible d'écrire dans /x");
+                }
+                return QObject::event(e);
+            }
+        } target;
+        QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+        QCoreApplication::processEvents();
+        QCOMPARE(shown.size(), size_t{2});
+        QCOMPARE(shown[0].text, std::string("Can't allocate the DIB handle."));
+        QCOMPARE(shown[0].caption, std::string("Tintavo"));
+        QCOMPARE(shown[0].icon, MsgIcon::Error);
+        QCOMPARE(shown[0].buttons, int{MsgOk});
+        QCOMPARE(shown[1].text, std::string("Impossible d'écrire dans /x."));
+    }
+};
+
+int main(int argc, char* argv[]) {
+    TApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tintavo"));
+    int failures = 0;
+    {
+        WindowPartsTest parts;
+        failures += QTest::qExec(&parts, argc, argv);
+    }
+    {
+        MainDlgTest window;
+        failures += QTest::qExec(&window, argc, argv);
+    }
+    return failures;
+}
+
+#include "MainDlgTest.moc"
