@@ -51,7 +51,7 @@ run: build
 
 demo: build
 	@mkdir -p $(BUILD)/demo
-	./$(BUILD)/tools/cli/tintavo-cli --cc 190,20,20 --thresholds 70,60,60 --filter \
+	./$(BUILD)/tools/cli/tintavo-cli --cc 215,90,15 --thresholds 50,60,40 --filter \
 	  "$(SAMPLE)" -o $(BUILD)/demo/LadyBird-kept-red.jpg
 	@echo "Result: $(BUILD)/demo/LadyBird-kept-red.jpg"
 

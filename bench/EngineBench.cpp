@@ -42,8 +42,44 @@ private:
 constexpr CentralColor SubjectColour{200, 40, 30};
 constexpr Thresholds SubjectThresholds{40, 40, 40};
 
-// Sky and ground gradients, fine texture, soft-edged subjects of saturated colour and sensor
-// noise: enough detail for the JPEG to cost what a photograph costs to decode.
+// Smooth random relief: hashed lattice values blended between grid points.
+double Lattice(std::int32_t x, std::int32_t y) {
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 0x8DA6B343u ^ static_cast<std::uint32_t>(y) * 0xD8163841u;
+    h ^= h >> 13;
+    h *= 0x5BD1E995u;
+    h ^= h >> 15;
+    return static_cast<double>(h & 0xFFFF) / 65535.0;
+}
+
+double ValueNoise(double x, double y) {
+    const auto x0 = static_cast<std::int32_t>(std::floor(x));
+    const auto y0 = static_cast<std::int32_t>(std::floor(y));
+    const double fx = x - x0;
+    const double fy = y - y0;
+    const double sx = fx * fx * (3 - 2 * fx);
+    const double sy = fy * fy * (3 - 2 * fy);
+    const double top = Lattice(x0, y0) * (1 - sx) + Lattice(x0 + 1, y0) * sx;
+    const double bottom = Lattice(x0, y0 + 1) * (1 - sx) + Lattice(x0 + 1, y0 + 1) * sx;
+    return top * (1 - sy) + bottom * sy;
+}
+
+// Foliage-like detail at several scales, centred on 0.
+double Detail(std::int32_t x, std::int32_t y) {
+    double sum = 0;
+    double amplitude = 1;
+    double scale = 1.0 / 64;
+    for (int octave = 0; octave < 6; ++octave) {
+        sum += amplitude * (ValueNoise(x * scale, y * scale) - 0.5);
+        amplitude *= 0.75;
+        scale *= 2.0;
+    }
+    return sum;
+}
+
+// Sky and ground gradients, detail at many scales, soft-edged subjects of saturated colour
+// and sensor noise: the JPEG comes out at about the size (bits per pixel) of a camera's
+// photograph at this quality, so it costs what one costs to decode.
 TBitmap32 MakePhotograph() {
     TBitmap32 photo;
     photo.Resize(PhotoWidth, PhotoHeight);
@@ -63,10 +99,12 @@ TBitmap32 MakePhotograph() {
         for (std::int32_t x = 0; x < PhotoWidth; ++x) {
             const double fx = static_cast<double>(x) / PhotoWidth;
             const double texture =
-                18 * std::sin(x * 0.05 + std::sin(y * 0.021) * 3) * std::sin(y * 0.037 + fx * 9);
-            double r = 110 + 70 * fy + texture;
+                10 * std::sin(x * 0.05 + std::sin(y * 0.021) * 3) * std::sin(y * 0.037 + fx * 9) +
+                90 * Detail(x, y);
+            const double tint = 40 * Detail(x + 7919, y + 104729);
+            double r = 110 + 70 * fy + texture + tint;
             double g = 150 + 40 * fx - 50 * fy + texture;
-            double b = 210 - 140 * fy + texture * 0.5;
+            double b = 210 - 140 * fy + texture * 0.5 - tint;
             for (const Subject& s : subjects) {
                 const double dx = (x - s.cx) / s.rx;
                 const double dy = (y - s.cy) / s.ry;

@@ -424,6 +424,8 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
         return std::nullopt;
     }
     std::optional<std::string> currentKey;
+    std::string currentLower;
+    std::size_t currentIndex = 0;
     std::unordered_set<std::string> seen;
     for (; index < lines.size(); ++index) {
         const std::string line = Trim(lines[index]);
@@ -441,6 +443,9 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             }
             currentKey = NormalizeKeyPath(full.substr(root.size()));
             hive.CreateKey(*currentKey);
+            currentLower = ToLower(*currentKey) + '\n';
+            // Keys only grow while parsing, so the index stays valid for this key's lines.
+            currentIndex = static_cast<std::size_t>(hive.FindKey(*currentKey) - hive.keys_.data());
             continue;
         }
         if (!currentKey) {
@@ -477,9 +482,8 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             return std::nullopt;
         }
         // Names seen once per key go straight in; a repeated one replaces the earlier value.
-        std::string seenName = ToLower(*currentKey) + '\n' + ToLower(value->name);
-        if (seen.insert(std::move(seenName)).second) {
-            hive.FindKeyMutable(*currentKey)->values.push_back(std::move(*value));
+        if (seen.insert(currentLower + ToLower(value->name)).second) {
+            hive.keys_[currentIndex].values.push_back(std::move(*value));
         } else {
             hive.SetValue(*currentKey, *value);
         }

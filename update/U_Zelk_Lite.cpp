@@ -175,6 +175,17 @@ std::string UrlEncode(std::string_view text) {
     return out;
 }
 
+std::string MakerWebSite() {
+    return std::string(kMakerWebSite);
+}
+
+std::string DownloadPageUrl(std::string_view base) {
+    while (base.ends_with('/')) {
+        base.remove_suffix(1);
+    }
+    return std::string(base) + "/?download";
+}
+
 std::string BuildCheckUrl(std::string_view base, std::string_view product, std::string_view company,
                           std::string_view highText, std::string_view lowText) {
     while (base.ends_with('/')) {
@@ -187,8 +198,7 @@ std::string BuildCheckUrl(std::string_view base, std::string_view product, std::
 
 TZelkLite::TZelkLite(TZelkLogSink log, std::string title, IZelkPoster& poster)
     : log_(std::move(log)), logTitle_(std::move(title)), poster_(poster),
-      webSite_([] { return std::string(kMakerWebSite); }),
-      token_(std::make_shared<Token>(Token{this})) {}
+      webSite_([] { return MakerWebSite(); }), token_(std::make_shared<Token>(Token{this})) {}
 
 TZelkLite::~TZelkLite() {
     onDone_ = nullptr;
@@ -226,9 +236,8 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
         const TZelkVersion version(GetProductVersion(executablePath));
         ownHigh_ = version.HighValue();
         ownLow_ = version.LowValue();
-        const std::string url =
-            BuildCheckUrl(webSite_ ? webSite_() : std::string(kMakerWebSite), info.Product,
-                          info.Company, version.HighText(), version.LowText());
+        const std::string url = BuildCheckUrl(webSite_ ? webSite_() : MakerWebSite(), info.Product,
+                                              info.Company, version.HighText(), version.LowText());
         EnsureCurlInitialized();
         auto exchange = std::make_shared<Exchange>();
         if (exchange->Multi == nullptr || !exchange->Easy) {

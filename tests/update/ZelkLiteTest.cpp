@@ -332,6 +332,9 @@ TEST(ZelkUrl, EncodesTheQueryValues) {
     EXPECT_EQ(UrlEncode("\xC3\xA9"), "%C3%A9"); // bytes are taken as they are
     EXPECT_EQ(BuildCheckUrl("https://www.orvane.example/", "Tintavo", "Orvane", "65544", "16"),
               "https://www.orvane.example" + kQuery);
+    EXPECT_EQ(DownloadPageUrl("https://www.orvane.example"),
+              "https://www.orvane.example/?download");
+    EXPECT_EQ(DownloadPageUrl("http://127.0.0.1:8080/"), "http://127.0.0.1:8080/?download");
 }
 
 } // namespace
