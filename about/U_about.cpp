@@ -2,7 +2,12 @@
 
 #include "about/C_TextStorage.h"
 #include "platform/ProgramPath.h"
+#include "platform/Registry.h"
+#include "platform/RegistryHive.h"
 #include "program/U_MsgDlg.h"
+#include "services/U_TovikUtils.h"
+#include "update/U_ZelkFct.h"
+#include "update/U_Zelk_Lite.h"
 
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -21,10 +26,23 @@ QString ApplicationTitle() {
 }
 
 QString ProgramVersionText() {
-    return QCoreApplication::applicationVersion();
+    return QString::fromStdString(GetFileVersionText(platform::ProgramFilePath()));
 }
 
 } // namespace
+
+std::string MakerWebSite() {
+    const auto value =
+        platform::RegReadValue(platform::RegRoot::CurrentUser,
+                               ProductKeyPath(ApplicationTitle().toStdString()), "WebSite");
+    std::string site = (value && value->type == platform::REG_SZ && !value->data.empty())
+                           ? value->data
+                           : std::string(kMakerWebSite);
+    while (!site.empty() && site.back() == '/') {
+        site.pop_back();
+    }
+    return site;
+}
 
 TAboutDlg::TAboutDlg(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -113,15 +131,15 @@ bool TAboutDlg::ShowAbout() {
 }
 
 QString TAboutDlg::EmailAddress() {
-    return "mailto:contact@orvane.example";
+    return QString("mailto:") + MakerContactAddress;
 }
 
 QString TAboutDlg::WebSiteAddress() {
-    return "https://www.orvane.example";
+    return QString::fromStdString(MakerWebSite() + "/");
 }
 
 QString TAboutDlg::ForumAddress() {
-    return WebSiteAddress() + "/forum";
+    return QString::fromStdString(MakerWebSite() + "/forum");
 }
 
 void TAboutDlg::email_btnClick() {

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <string>
+
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -10,6 +12,13 @@ class QPushButton;
 namespace tintavo {
 
 class TTextStorage;
+
+// The base address of the maker's web site, without a trailing "/": the product key's
+// WebSite setting when it holds one, else the maker's own site over https.
+std::string MakerWebSite();
+
+// The maker's contact address, for a "mailto:" link.
+inline constexpr const char* MakerContactAddress = "contact@orvane.example";
 
 // The About box: the maker's banner, the application's name and version, and three buttons
 // that lead to the maker (mail, web site, forums). Created once, hidden, at start-up and
