@@ -31,19 +31,6 @@ QString ProgramVersionText() {
 
 } // namespace
 
-std::string MakerWebSite() {
-    const auto value =
-        platform::RegReadValue(platform::RegRoot::CurrentUser,
-                               ProductKeyPath(ApplicationTitle().toStdString()), "WebSite");
-    std::string site = (value && value->type == platform::REG_SZ && !value->data.empty())
-                           ? value->data
-                           : std::string(kMakerWebSite);
-    while (!site.empty() && site.back() == '/') {
-        site.pop_back();
-    }
-    return site;
-}
-
 TAboutDlg::TAboutDlg(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

@@ -13,10 +13,6 @@ namespace tintavo {
 
 class TTextStorage;
 
-// The base address of the maker's web site, without a trailing "/": the product key's
-// WebSite setting when it holds one, else the maker's own site over https.
-std::string MakerWebSite();
-
 // The maker's contact address, for a "mailto:" link.
 inline constexpr const char* MakerContactAddress = "contact@orvane.example";
 

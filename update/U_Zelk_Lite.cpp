@@ -183,6 +183,9 @@ std::string MakerWebSite(const std::string& title) {
     if (setting &&
         (setting->type == platform::REG_SZ || setting->type == platform::REG_EXPAND_SZ)) {
         std::string base = text::Trim(setting->data);
+        while (!base.empty() && base.back() == '/') {
+            base.pop_back();
+        }
         if (!base.empty()) {
             return base;
         }
