@@ -81,7 +81,7 @@ public:
     // The address requested by the latest start, after the scheme choice.
     const std::string& RequestUrl() const { return requestUrl_; }
 
-    // Where the base address comes from; MakerWebSite by default.
+    // Where the base address comes from; MakerWebSite(title) by default.
     void SetWebSiteLookup(TWebSiteLookup lookup) { webSite_ = std::move(lookup); }
     // Trusts this CA file instead of the system's store (tests).
     void SetCaFile(std::string path) { caFile_ = std::move(path); }
