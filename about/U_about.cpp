@@ -2,10 +2,7 @@
 
 #include "about/C_TextStorage.h"
 #include "platform/ProgramPath.h"
-#include "platform/Registry.h"
-#include "platform/RegistryHive.h"
 #include "program/U_MsgDlg.h"
-#include "services/U_TovikUtils.h"
 #include "update/U_ZelkFct.h"
 #include "update/U_Zelk_Lite.h"
 
@@ -31,17 +28,12 @@ QString ProgramVersionText() {
 
 } // namespace
 
-std::string MakerWebSite() {
-    const auto value =
-        platform::RegReadValue(platform::RegRoot::CurrentUser,
-                               ProductKeyPath(ApplicationTitle().toStdString()), "WebSite");
-    std::string site = (value && value->type == platform::REG_SZ && !value->data.empty())
-                           ? value->data
-                           : std::string(kMakerWebSite);
+std::string MakerSiteAddress(const std::string& path) {
+    std::string site = MakerWebSite(ApplicationTitle().toStdString());
     while (!site.empty() && site.back() == '/') {
         site.pop_back();
     }
-    return site;
+    return site + path;
 }
 
 TAboutDlg::TAboutDlg(QWidget* owner)
@@ -135,11 +127,11 @@ QString TAboutDlg::EmailAddress() {
 }
 
 QString TAboutDlg::WebSiteAddress() {
-    return QString::fromStdString(MakerWebSite() + "/");
+    return QString::fromStdString(MakerSiteAddress("/"));
 }
 
 QString TAboutDlg::ForumAddress() {
-    return QString::fromStdString(MakerWebSite() + "/forum");
+    return QString::fromStdString(MakerSiteAddress("/forum"));
 }
 
 void TAboutDlg::email_btnClick() {

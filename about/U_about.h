@@ -13,9 +13,9 @@ namespace tintavo {
 
 class TTextStorage;
 
-// The base address of the maker's web site, without a trailing "/": the product key's
-// WebSite setting when it holds one, else the maker's own site over https.
-std::string MakerWebSite();
+// An address on the maker's web site (its base from MakerWebSite): the path, which begins
+// with "/", after the base without its trailing "/".
+std::string MakerSiteAddress(const std::string& path);
 
 // The maker's contact address, for a "mailto:" link.
 inline constexpr const char* MakerContactAddress = "contact@orvane.example";
