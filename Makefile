@@ -10,7 +10,7 @@ SAMPLE      ?= /usr/share/backgrounds/mate/nature/LadyBird.jpg
 DEPS = cmake ninja-build g++ pkg-config make \
        libjpeg-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
        qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates \
-       xvfb xauth fonts-dejavu-core mate-backgrounds
+       xvfb xauth xdotool fonts-dejavu-core mate-backgrounds
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -2,10 +2,7 @@
 
 #include "about/C_TextStorage.h"
 #include "platform/ProgramPath.h"
-#include "platform/Registry.h"
-#include "platform/RegistryHive.h"
 #include "program/U_MsgDlg.h"
-#include "services/U_TovikUtils.h"
 #include "update/U_ZelkFct.h"
 #include "update/U_Zelk_Lite.h"
 
@@ -30,6 +27,14 @@ QString ProgramVersionText() {
 }
 
 } // namespace
+
+std::string MakerSiteAddress(const std::string& path) {
+    std::string site = MakerWebSite(ApplicationTitle().toStdString());
+    while (!site.empty() && site.back() == '/') {
+        site.pop_back();
+    }
+    return site + path;
+}
 
 TAboutDlg::TAboutDlg(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -122,11 +127,11 @@ QString TAboutDlg::EmailAddress() {
 }
 
 QString TAboutDlg::WebSiteAddress() {
-    return QString::fromStdString(MakerWebSite() + "/");
+    return QString::fromStdString(MakerSiteAddress("/"));
 }
 
 QString TAboutDlg::ForumAddress() {
-    return QString::fromStdString(MakerWebSite() + "/forum");
+    return QString::fromStdString(MakerSiteAddress("/forum"));
 }
 
 void TAboutDlg::email_btnClick() {

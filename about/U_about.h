@@ -13,6 +13,10 @@ namespace tintavo {
 
 class TTextStorage;
 
+// An address on the maker's web site (its base from MakerWebSite): the path, which begins
+// with "/", after the base without its trailing "/".
+std::string MakerSiteAddress(const std::string& path);
+
 // The maker's contact address, for a "mailto:" link.
 inline constexpr const char* MakerContactAddress = "contact@orvane.example";
 
