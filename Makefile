@@ -10,7 +10,7 @@ SAMPLE      ?= /usr/share/backgrounds/mate/nature/LadyBird.jpg
 DEPS = cmake ninja-build g++ pkg-config make \
        libjpeg-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
        qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates \
-       xvfb xauth fonts-dejavu-core mate-backgrounds
+       xvfb xauth xdotool fonts-dejavu-core mate-backgrounds
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -51,7 +51,7 @@ run: build
 
 demo: build
 	@mkdir -p $(BUILD)/demo
-	./$(BUILD)/tools/cli/tintavo-cli --cc 190,20,20 --thresholds 70,60,60 --filter \
+	./$(BUILD)/tools/cli/tintavo-cli --cc 215,90,15 --thresholds 50,60,40 --filter \
 	  "$(SAMPLE)" -o $(BUILD)/demo/LadyBird-kept-red.jpg
 	@echo "Result: $(BUILD)/demo/LadyBird-kept-red.jpg"
 

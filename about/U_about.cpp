@@ -3,6 +3,8 @@
 #include "about/C_TextStorage.h"
 #include "platform/ProgramPath.h"
 #include "program/U_MsgDlg.h"
+#include "update/U_ZelkFct.h"
+#include "update/U_Zelk_Lite.h"
 
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -21,10 +23,18 @@ QString ApplicationTitle() {
 }
 
 QString ProgramVersionText() {
-    return QCoreApplication::applicationVersion();
+    return QString::fromStdString(GetFileVersionText(platform::ProgramFilePath()));
 }
 
 } // namespace
+
+std::string MakerSiteAddress(const std::string& path) {
+    std::string site = MakerWebSite(ApplicationTitle().toStdString());
+    while (!site.empty() && site.back() == '/') {
+        site.pop_back();
+    }
+    return site + path;
+}
 
 TAboutDlg::TAboutDlg(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -113,15 +123,15 @@ bool TAboutDlg::ShowAbout() {
 }
 
 QString TAboutDlg::EmailAddress() {
-    return "mailto:contact@orvane.example";
+    return QString("mailto:") + MakerContactAddress;
 }
 
 QString TAboutDlg::WebSiteAddress() {
-    return "https://www.orvane.example";
+    return QString::fromStdString(MakerSiteAddress("/"));
 }
 
 QString TAboutDlg::ForumAddress() {
-    return WebSiteAddress() + "/forum";
+    return QString::fromStdString(MakerSiteAddress("/forum"));
 }
 
 void TAboutDlg::email_btnClick() {

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <string>
+
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -10,6 +12,13 @@ class QPushButton;
 namespace tintavo {
 
 class TTextStorage;
+
+// An address on the maker's web site (its base from MakerWebSite): the path, which begins
+// with "/", after the base without its trailing "/".
+std::string MakerSiteAddress(const std::string& path);
+
+// The maker's contact address, for a "mailto:" link.
+inline constexpr const char* MakerContactAddress = "contact@orvane.example";
 
 // The About box: the maker's banner, the application's name and version, and three buttons
 // that lead to the maker (mail, web site, forums). Created once, hidden, at start-up and

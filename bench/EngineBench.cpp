@@ -9,14 +9,18 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace tintavo {
 namespace {
@@ -42,8 +46,44 @@ private:
 constexpr CentralColor SubjectColour{200, 40, 30};
 constexpr Thresholds SubjectThresholds{40, 40, 40};
 
-// Sky and ground gradients, fine texture, soft-edged subjects of saturated colour and sensor
-// noise: enough detail for the JPEG to cost what a photograph costs to decode.
+// Smooth random relief: hashed lattice values blended between grid points.
+double Lattice(std::int32_t x, std::int32_t y) {
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 0x8DA6B343u ^ static_cast<std::uint32_t>(y) * 0xD8163841u;
+    h ^= h >> 13;
+    h *= 0x5BD1E995u;
+    h ^= h >> 15;
+    return static_cast<double>(h & 0xFFFF) / 65535.0;
+}
+
+double ValueNoise(double x, double y) {
+    const auto x0 = static_cast<std::int32_t>(std::floor(x));
+    const auto y0 = static_cast<std::int32_t>(std::floor(y));
+    const double fx = x - x0;
+    const double fy = y - y0;
+    const double sx = fx * fx * (3 - 2 * fx);
+    const double sy = fy * fy * (3 - 2 * fy);
+    const double top = Lattice(x0, y0) * (1 - sx) + Lattice(x0 + 1, y0) * sx;
+    const double bottom = Lattice(x0, y0 + 1) * (1 - sx) + Lattice(x0 + 1, y0 + 1) * sx;
+    return top * (1 - sy) + bottom * sy;
+}
+
+// Foliage-like detail at several scales, centred on 0.
+double Detail(std::int32_t x, std::int32_t y) {
+    double sum = 0;
+    double amplitude = 1;
+    double scale = 1.0 / 64;
+    for (int octave = 0; octave < 6; ++octave) {
+        sum += amplitude * (ValueNoise(x * scale, y * scale) - 0.5);
+        amplitude *= 0.75;
+        scale *= 2.0;
+    }
+    return sum;
+}
+
+// Sky and ground gradients, detail at many scales, soft-edged subjects of saturated colour
+// and sensor noise: the JPEG comes out at about the size (bits per pixel) of a camera's
+// photograph at this quality, so it costs what one costs to decode.
 TBitmap32 MakePhotograph() {
     TBitmap32 photo;
     photo.Resize(PhotoWidth, PhotoHeight);
@@ -63,10 +103,12 @@ TBitmap32 MakePhotograph() {
         for (std::int32_t x = 0; x < PhotoWidth; ++x) {
             const double fx = static_cast<double>(x) / PhotoWidth;
             const double texture =
-                18 * std::sin(x * 0.05 + std::sin(y * 0.021) * 3) * std::sin(y * 0.037 + fx * 9);
-            double r = 110 + 70 * fy + texture;
+                10 * std::sin(x * 0.05 + std::sin(y * 0.021) * 3) * std::sin(y * 0.037 + fx * 9) +
+                90 * Detail(x, y);
+            const double tint = 40 * Detail(x + 7919, y + 104729);
+            double r = 110 + 70 * fy + texture + tint;
             double g = 150 + 40 * fx - 50 * fy + texture;
-            double b = 210 - 140 * fy + texture * 0.5;
+            double b = 210 - 140 * fy + texture * 0.5 - tint;
             for (const Subject& s : subjects) {
                 const double dx = (x - s.cx) / s.rx;
                 const double dy = (y - s.cy) / s.ry;
@@ -244,7 +286,70 @@ BENCHMARK_CAPTURE(BM_Filter, rising_bands, [] {
 })->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Filter, spiral, [] { return MaskOf(Spiral); })->Unit(benchmark::kMillisecond);
 
+// Prints the benchmark table as usual, then the targets as ratios of CPU time.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && run.error_occurred == false) {
+                std::string name = run.benchmark_name();
+                name = name.substr(0, name.find("/min_time"));
+                cpu_[name] = run.GetAdjustedCPUTime();
+            }
+        }
+    }
+
+    void PrintRatios() const {
+        const auto time = [this](const std::string& name) {
+            const auto found = cpu_.find(name);
+            return found == cpu_.end() ? 0.0 : found->second;
+        };
+        const double decode = time("BM_Decode");
+        if (decode <= 0) {
+            return;
+        }
+        std::printf("\nTargets (CPU time ratios):\n");
+        std::printf("  render / decode                          %.3f  (at most 0.15)\n",
+                    time("BM_Render") / decode);
+        const double photoFilter = time("BM_Filter/photograph");
+        std::printf("  filter on the photograph's mask / decode %.3f  (at most 0.50)\n",
+                    photoFilter / decode);
+        double worst = 0;
+        std::string worstName;
+        for (const auto& [name, cpu] : cpu_) {
+            if (name.rfind("BM_Filter/", 0) == 0 && cpu > worst) {
+                worst = cpu;
+                worstName = name;
+            }
+        }
+        if (photoFilter > 0) {
+            std::printf("  worst mask pattern (%s) / photograph's mask %.2f  (at most 10)\n",
+                        worstName.c_str(), worst / photoFilter);
+        }
+        if (time("BM_DecodeEncode") > 0) {
+            std::printf("  decode+render+encode / decode+encode     %.3f  (at most 1.15)\n",
+                        time("BM_DecodeRenderEncode") / time("BM_DecodeEncode"));
+        }
+    }
+
+private:
+    std::map<std::string, double> cpu_;
+};
+
 } // namespace
 } // namespace tintavo
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    tintavo::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}

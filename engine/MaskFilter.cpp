@@ -39,10 +39,13 @@ public:
             // Four pixels at a time; on most of a mask none of them qualifies.
             const TColor32* row = pixels_ + Index(0, y);
             for (; x + 4 < width_; x += 4) {
-                if (AnyQualifies(row + x)) {
-                    for (std::uint32_t k = 0; k < 4; ++k) {
-                        Visit(x + k, y);
-                    }
+                unsigned lanes = QualifyingLanes(row + x);
+                while (lanes != 0) {
+                    const auto lane = static_cast<std::uint32_t>(__builtin_ctz(lanes));
+                    // A pixel that qualified still does: nothing the change of an earlier one
+                    // sets off reaches pixels the scan has not passed.
+                    Change(x + lane, y);
+                    lanes = QualifyingLanes(row + x) & ~((2u << lane) - 1u);
                 }
             }
 #endif
@@ -78,12 +81,13 @@ private:
     }
 
 #if defined(__SSE2__)
-    // Whether any of the four interior pixels from `at` is of the pass's colour and qualifies.
-    bool AnyQualifies(const TColor32* at) const {
+    // One bit for each of the four interior pixels from `at` that is of the pass's colour and
+    // qualifies.
+    unsigned QualifyingLanes(const TColor32* at) const {
         const __m128i centre = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         const __m128i candidate = _mm_cmpeq_epi32(centre, _mm_set1_epi32(static_cast<int>(from_)));
         if (_mm_movemask_epi8(candidate) == 0) {
-            return false;
+            return 0;
         }
         const auto load = [](const TColor32* p) {
             return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
@@ -98,22 +102,30 @@ private:
                                         _mm_add_epi32(load(down), load(down + 1))));
         const __m128i qualifies = erode_ ? _mm_cmplt_epi32(white, _mm_set1_epi32(3))
                                          : _mm_cmpgt_epi32(white, _mm_set1_epi32(4));
-        return _mm_movemask_epi8(_mm_and_si128(candidate, qualifies)) != 0;
+        return static_cast<unsigned>(
+            _mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(candidate, qualifies))));
     }
 #endif
 
     void Visit(std::uint32_t x, std::uint32_t y) {
         const std::size_t i = Index(x, y);
         if (pixels_[i] == from_ && Qualifies(i)) {
-            pixels_[i] = to_;
-            Reserve();
-            // The scan has passed four of the neighbours.
-            Push(x - 1, y, i, x > 1);
-            Push(x - 1, y - 1, i, x > 1 && y > 1);
-            Push(x, y - 1, i, y > 1);
-            Push(x + 1, y - 1, i, x + 2 < width_ && y > 1);
-            Drain(i);
+            Change(x, y);
         }
+    }
+
+    // Changes the pixel under the scan and follows what that sets off among the pixels the
+    // scan has passed.
+    void Change(std::uint32_t x, std::uint32_t y) {
+        const std::size_t i = Index(x, y);
+        pixels_[i] = to_;
+        Reserve();
+        // The scan has passed four of the neighbours.
+        Push(x - 1, y, i, x > 1);
+        Push(x - 1, y - 1, i, x > 1 && y > 1);
+        Push(x, y - 1, i, y > 1);
+        Push(x + 1, y - 1, i, x + 2 < width_ && y > 1);
+        Drain(i);
     }
 
     void Reserve() {

@@ -102,8 +102,8 @@ private:
         const __m128i third = _mm_set1_epi32(0xAAAB); // (sum * 0xAAAB) >> 17 == sum / 3, sum <= 765
         const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
         const __m128i repeat = _mm_set1_epi32(0x0101); // level * 0x0101 copies it to green
-        for (; x + 4 <= count; x += 4) {
-            const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+        const auto four = [&](std::size_t at) {
+            const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
             // A byte outside its bound leaves a non-zero saturated difference.
             const __m128i outside = _mm_or_si128(_mm_subs_epu8(low, col), _mm_subs_epu8(col, high));
             const __m128i kept = _mm_cmpeq_epi32(outside, _mm_setzero_si128());
@@ -117,9 +117,15 @@ private:
                                               _mm_slli_epi32(level, 16));
             const __m128i result =
                 _mm_or_si128(_mm_and_si128(kept, col), _mm_andnot_si128(kept, grey));
-            const __m128i maskValue = _mm_or_si128(opaque, kept);
-            _mm_stream_si128(reinterpret_cast<__m128i*>(out + x), result);
-            _mm_stream_si128(reinterpret_cast<__m128i*>(keep + x), maskValue);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(out + at), result);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(keep + at), _mm_or_si128(opaque, kept));
+        };
+        for (; x + 8 <= count; x += 8) {
+            four(x);
+            four(x + 4);
+        }
+        for (; x + 4 <= count; x += 4) {
+            four(x);
         }
         return x;
     }

@@ -65,7 +65,8 @@ public:
 
     // The change notification: called after the buffer has been resized (to another size),
     // copied into or read from a file, never per pixel. A view repaints from it. Pixel writes
-    // through SetPixelAt or Bits() are announced by the writer calling Changed().
+    // through SetPixelAt or Bits() are announced by the writer calling Changed(). The hook
+    // must not throw: it also runs while an error unwinds.
     void SetOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
     void Changed() const {
         if (onChange_) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace tintavo::platform {
 
@@ -129,6 +130,15 @@ std::string CutAtCharacter(const std::string& text, std::size_t maxBytes) {
     return text.substr(0, cut);
 }
 
+std::string ToLowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t done = ::write(fd, bytes.data(), bytes.size());
@@ -177,36 +187,75 @@ bool StoreFile(const std::string& path, const std::string& content) {
 
 } // namespace
 
-std::vector<std::string> ProfileSectionNames(const std::string& file, const std::string& section,
-                                             std::size_t bufferSize) {
-    std::vector<std::string> names;
-    const auto content = ReadFile(file);
-    if (!content || bufferSize < 2) {
-        return names;
-    }
-    const ProfileText text = SplitLines(*content);
+namespace {
+
+// The names of the section's lines as they come through the buffer, with the value of the
+// first line of each name (cut to the value buffer).
+std::vector<std::pair<std::string, std::string>> ReadSection(const ProfileText& text,
+                                                             const std::string& section,
+                                                             std::size_t namesBufferSize,
+                                                             std::size_t valueBufferSize) {
+    std::vector<std::pair<std::string, std::string>> result;
     const auto range = FindSection(text.lines, section);
-    if (!range) {
-        return names;
+    if (!range || namesBufferSize < 2) {
+        return result;
     }
-    // Room for the names and their NULs, the final NUL aside.
-    std::size_t room = bufferSize - 1;
+    std::vector<Entry> entries;
     for (std::size_t i = range->first; i < range->second; ++i) {
-        const auto entry = EntryOf(text.lines[i]);
-        if (!entry || entry->name.empty()) {
+        if (auto entry = EntryOf(text.lines[i])) {
+            entries.push_back(std::move(*entry));
+        }
+    }
+    // The first line of each name gives its value, whatever the case of its letters.
+    std::unordered_map<std::string, std::string> firstValues;
+    for (const auto& entry : entries) {
+        firstValues.emplace(ToLowerAscii(entry.name), entry.value);
+    }
+    const std::size_t valueLimit = valueBufferSize > 0 ? valueBufferSize - 1 : 0;
+    const auto valueOf = [&](const std::string& name) {
+        const auto found = firstValues.find(ToLowerAscii(name));
+        return found == firstValues.end() ? std::string()
+                                          : CutAtCharacter(found->second, valueLimit);
+    };
+    // Room for the names and their NULs, the final NUL aside.
+    std::size_t room = namesBufferSize - 1;
+    for (const auto& entry : entries) {
+        if (entry.name.empty()) {
             continue;
         }
-        if (entry->name.size() + 1 <= room) {
-            names.push_back(entry->name);
-            room -= entry->name.size() + 1;
+        if (entry.name.size() + 1 <= room) {
+            result.emplace_back(entry.name, valueOf(entry.name));
+            room -= entry.name.size() + 1;
             continue;
         }
         // The buffer is full: the last name comes cut, as the platform hands it.
-        const std::string cut = CutAtCharacter(entry->name, room > 0 ? room - 1 : 0);
+        const std::string cut = CutAtCharacter(entry.name, room > 0 ? room - 1 : 0);
         if (!cut.empty()) {
-            names.push_back(cut);
+            result.emplace_back(cut, valueOf(cut));
         }
         break;
+    }
+    return result;
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> ProfileSectionValues(const std::string& file,
+                                                                      const std::string& section,
+                                                                      std::size_t namesBufferSize,
+                                                                      std::size_t valueBufferSize) {
+    const auto content = ReadFile(file);
+    if (!content) {
+        return {};
+    }
+    return ReadSection(SplitLines(*content), section, namesBufferSize, valueBufferSize);
+}
+
+std::vector<std::string> ProfileSectionNames(const std::string& file, const std::string& section,
+                                             std::size_t bufferSize) {
+    std::vector<std::string> names;
+    for (auto& entry : ProfileSectionValues(file, section, bufferSize, 1)) {
+        names.push_back(std::move(entry.first));
     }
     return names;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tintavo::platform {
@@ -23,6 +24,13 @@ std::vector<std::string> ProfileSectionNames(const std::string& file, const std:
 std::string ProfileString(const std::string& file, const std::string& section,
                           const std::string& name, const std::string& defaultValue,
                           std::size_t bufferSize);
+
+// ProfileSectionNames with, for each name, what ProfileString (default empty) answers for it;
+// the file is read once.
+std::vector<std::pair<std::string, std::string>> ProfileSectionValues(const std::string& file,
+                                                                      const std::string& section,
+                                                                      std::size_t namesBufferSize,
+                                                                      std::size_t valueBufferSize);
 
 // Writes name=value into the section, replacing the first line of that name, else adding the
 // line at the end of the section; creates the file and the section when missing. Other

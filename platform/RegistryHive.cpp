@@ -424,6 +424,8 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
         return std::nullopt;
     }
     std::optional<std::string> currentKey;
+    std::string currentLower;
+    std::size_t currentIndex = 0;
     std::unordered_set<std::string> seen;
     for (; index < lines.size(); ++index) {
         const std::string line = Trim(lines[index]);
@@ -441,6 +443,9 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             }
             currentKey = NormalizeKeyPath(full.substr(root.size()));
             hive.CreateKey(*currentKey);
+            currentLower = ToLower(*currentKey) + '\n';
+            // Keys only grow while parsing, so the index stays valid for this key's lines.
+            currentIndex = static_cast<std::size_t>(hive.FindKey(*currentKey) - hive.keys_.data());
             continue;
         }
         if (!currentKey) {
@@ -477,9 +482,8 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             return std::nullopt;
         }
         // Names seen once per key go straight in; a repeated one replaces the earlier value.
-        std::string seenName = ToLower(*currentKey) + '\n' + ToLower(value->name);
-        if (seen.insert(std::move(seenName)).second) {
-            hive.FindKeyMutable(*currentKey)->values.push_back(std::move(*value));
+        if (seen.insert(currentLower + ToLower(value->name)).second) {
+            hive.keys_[currentIndex].values.push_back(std::move(*value));
         } else {
             hive.SetValue(*currentKey, *value);
         }
@@ -541,9 +545,14 @@ bool RegHive::CreateKey(const std::string& path) {
     if (KeyExists(normal)) {
         return false;
     }
-    // The root itself only exists when named on its own.
-    if (!ParentOf(normal).empty()) {
-        CreateKey(ParentOf(normal));
+    // Parents first, outermost first; the root itself only exists when named on its own.
+    std::size_t end = normal.empty() ? std::string::npos : normal.find('\\');
+    while (end != std::string::npos) {
+        const std::string parent = normal.substr(0, end);
+        if (!KeyExists(parent)) {
+            keys_.push_back(RegKey{parent, {}});
+        }
+        end = normal.find('\\', end + 1);
     }
     keys_.push_back(RegKey{normal, {}});
     return true;

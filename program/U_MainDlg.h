@@ -4,6 +4,7 @@
 // Handler bodies live in U_MainDlg.cpp, except the lifecycle group (activation, drops,
 // closing, update outcome, the "?" menu) which lives in U_MainDlg_Lifecycle.cpp.
 
+#include <QCoreApplication>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -204,6 +205,10 @@ private:
     void ThresholdChanged(const QSlider* slider, QLabel* label);
 
     // Lifecycle members (activation, drops, closing, update outcome)
+public:
+    // The program's command line as first activation reports it (the first parameter is
+    // logged, nothing else); tests replace it before the window is activated.
+    QStringList CommandLine = QCoreApplication::arguments();
 };
 
 } // namespace tintavo

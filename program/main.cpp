@@ -1,6 +1,7 @@
 // Tintavo: the program entry. Creates the application and the main window and runs the
 // event loop until the main window has closed.
 
+#include "about/U_about.h"
 #include "program/TApplication.h"
 #include "program/U_MainDlg.h"
 #include "program/U_MsgDlg.h"
@@ -18,6 +19,8 @@ int main(int argc, char* argv[]) {
     tintavo::UseDesktopServicesForLaunching();
 
     tintavo::TMainDlg MainDlg;
+    // Created hidden beside the main window; "About..." shows it.
+    tintavo::TAboutDlg AboutDlg(&MainDlg);
     MainDlg.show();
     return QApplication::exec();
 }

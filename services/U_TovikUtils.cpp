@@ -173,12 +173,14 @@ namespace {
 } // namespace
 
 void RecordProgramPath(const std::string& title, const std::string& programFilePath) {
-    if (!platform::RegCreateKey(CompanyKeyPath()) &&
-        !platform::RegKeyExists(platform::RegRoot::CurrentUser, CompanyKeyPath())) {
-        return;
-    }
-    if (!platform::RegSetValue(CompanyKeyPath(),
-                               platform::RegValue::String(title, programFilePath))) {
+    // Opening (or creating) the company key and writing the value go in one step; when that
+    // step fails, the key that could be opened tells a failed write from a key that was not
+    // available.
+    const bool written = platform::RegUpdateUserHive([&](platform::RegHive& hive) {
+        hive.CreateKey(CompanyKeyPath());
+        return hive.SetValue(CompanyKeyPath(), platform::RegValue::String(title, programFilePath));
+    });
+    if (!written && platform::RegKeyExists(platform::RegRoot::CurrentUser, CompanyKeyPath())) {
         ThrowValueNotSet(title);
     }
 }
@@ -189,16 +191,14 @@ void ImportSettings(const std::string& title, const std::string& settingsFile) {
         !platform::RegKeyExists(platform::RegRoot::CurrentUser, key)) {
         return;
     }
-    const auto names =
-        platform::ProfileSectionNames(settingsFile, SettingsSection, SettingsNamesBufferSize);
-    if (names.empty()) {
+    const auto entries = platform::ProfileSectionValues(
+        settingsFile, SettingsSection, SettingsNamesBufferSize, SettingsValueBufferSize);
+    if (entries.empty()) {
         return;
     }
     std::vector<platform::RegValue> values;
-    for (const auto& name : names) {
-        values.push_back(platform::RegValue::String(
-            name, platform::ProfileString(settingsFile, SettingsSection, name, "",
-                                          SettingsValueBufferSize)));
+    for (const auto& [name, value] : entries) {
+        values.push_back(platform::RegValue::String(name, value));
     }
     // All values go in one step, so the other programs sharing the hive never see half an
     // import and a large section costs one rewrite. When that step fails, the import stopped
@@ -214,7 +214,7 @@ void ImportSettings(const std::string& title, const std::string& settingsFile) {
         return true;
     });
     if (!written || keyGone) {
-        ThrowValueNotSet(names.front());
+        ThrowValueNotSet(entries.front().first);
     }
 }
 

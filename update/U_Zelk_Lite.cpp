@@ -1,5 +1,7 @@
 #include "update/U_Zelk_Lite.h"
 
+#include "platform/Registry.h"
+#include "services/U_TovikUtils.h"
 #include "update/TextRules.h"
 #include "update/U_HTTP_Custo.h"
 #include "update/U_Version.h"
@@ -175,6 +177,29 @@ std::string UrlEncode(std::string_view text) {
     return out;
 }
 
+std::string MakerWebSite(const std::string& title) {
+    const auto setting =
+        platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKeyPath(title), "WebSite");
+    if (setting &&
+        (setting->type == platform::REG_SZ || setting->type == platform::REG_EXPAND_SZ)) {
+        std::string base = text::Trim(setting->data);
+        while (!base.empty() && base.back() == '/') {
+            base.pop_back();
+        }
+        if (!base.empty()) {
+            return base;
+        }
+    }
+    return std::string(kMakerWebSite);
+}
+
+std::string DownloadPageUrl(std::string_view base) {
+    while (base.ends_with('/')) {
+        base.remove_suffix(1);
+    }
+    return std::string(base) + "/?download";
+}
+
 std::string BuildCheckUrl(std::string_view base, std::string_view product, std::string_view company,
                           std::string_view highText, std::string_view lowText) {
     while (base.ends_with('/')) {
@@ -187,7 +212,7 @@ std::string BuildCheckUrl(std::string_view base, std::string_view product, std::
 
 TZelkLite::TZelkLite(TZelkLogSink log, std::string title, IZelkPoster& poster)
     : log_(std::move(log)), logTitle_(std::move(title)), poster_(poster),
-      webSite_([] { return std::string(kMakerWebSite); }),
+      webSite_([this] { return MakerWebSite(logTitle_); }),
       token_(std::make_shared<Token>(Token{this})) {}
 
 TZelkLite::~TZelkLite() {
@@ -227,7 +252,7 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
         ownHigh_ = version.HighValue();
         ownLow_ = version.LowValue();
         const std::string url =
-            BuildCheckUrl(webSite_ ? webSite_() : std::string(kMakerWebSite), info.Product,
+            BuildCheckUrl(webSite_ ? webSite_() : MakerWebSite(logTitle_), info.Product,
                           info.Company, version.HighText(), version.LowText());
         EnsureCurlInitialized();
         auto exchange = std::make_shared<Exchange>();
@@ -266,11 +291,15 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
                 if (exchange->Cancelled.load()) {
                     return;
                 }
-                poster.Post([token, session, outcome = std::move(outcome)] {
-                    if (const auto alive = token.lock()) {
-                        alive->Owner->Deliver(session, outcome);
-                    }
-                });
+                try {
+                    poster.Post([token, session, outcome = std::move(outcome)] {
+                        if (const auto alive = token.lock()) {
+                            alive->Owner->Deliver(session, outcome);
+                        }
+                    });
+                } catch (...) {
+                    // Nowhere to deliver: the poster is gone or full.
+                }
             });
     } catch (const std::exception&) {
         // The check could not be prepared or started: it ends as failed, so that a new one
@@ -315,8 +344,10 @@ void TZelkLite::RequestDone(const THttpOutcome& outcome) {
         newVersion_ = reply.NewerThanValues(ownHigh_, ownLow_);
     }
     busy_ = false;
-    if (onDone_) {
-        onDone_(*this);
+    // A copy: the callback may start the next check, which replaces onDone_.
+    const TDoneEvent done = onDone_;
+    if (done) {
+        done(*this);
     }
 }
 

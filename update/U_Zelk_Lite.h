@@ -28,6 +28,13 @@ public:
 // The maker's web site, used when the product key holds no WebSite setting.
 inline constexpr std::string_view kMakerWebSite = "https://www.orvane.example";
 
+// The base address of the maker's web site: the string setting WebSite of the product key
+// (the key named after the application title) when it holds one, else kMakerWebSite; without
+// a trailing "/". Read anew at every call.
+std::string MakerWebSite(const std::string& title = "Tintavo");
+// The download page: the web site's root with the query "?download".
+std::string DownloadPageUrl(std::string_view base);
+
 // Every byte outside A-Z, a-z, 0-9, "-", "." and "_" as "%" and two upper-case hexadecimal
 // digits; a blank as "%20". The bytes are taken as they are (no re-encoding).
 std::string UrlEncode(std::string_view text);
@@ -74,7 +81,7 @@ public:
     // The address requested by the latest start, after the scheme choice.
     const std::string& RequestUrl() const { return requestUrl_; }
 
-    // Where the base address comes from; by default the maker's web site.
+    // Where the base address comes from; MakerWebSite(title) by default.
     void SetWebSiteLookup(TWebSiteLookup lookup) { webSite_ = std::move(lookup); }
     // Trusts this CA file instead of the system's store (tests).
     void SetCaFile(std::string path) { caFile_ = std::move(path); }

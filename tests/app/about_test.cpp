@@ -2,7 +2,9 @@
 #include "about/C_TextStorage.h"
 #include "about/U_about.h"
 #include "common/TestSandbox.h"
+#include "platform/Registry.h"
 #include "platform/ShellLaunch.h"
+#include "services/U_TovikUtils.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -14,6 +16,9 @@
 #include <vector>
 
 using namespace tintavo;
+
+// The version the build gives every program file it embeds a version resource into.
+#define TINTAVO_TEST_VERSION "1.8.0.16"
 
 class AboutTest : public QObject {
     Q_OBJECT
@@ -61,7 +66,7 @@ private slots:
         dlg.RefreshTexts();
         QCOMPARE(dlg.windowTitle(), QString("About Tintavo"));
         QCOMPARE(dlg.appname_lbl->text(), QString("Application Name : Tintavo"));
-        QVERIFY(dlg.version_lbl->text().startsWith("Version : "));
+        QCOMPARE(dlg.version_lbl->text(), QString("Version : " TINTAVO_TEST_VERSION));
 
         dlg.TS_about->Items[0] = "Info";
         dlg.RefreshTexts();
@@ -98,9 +103,23 @@ private slots:
         QCOMPARE(launched.size(), size_t(3));
         QVERIFY(QString::fromStdString(launched[0]).startsWith("mailto:"));
         QVERIFY(QString::fromStdString(launched[0]).contains('@'));
-        QVERIFY(QString::fromStdString(launched[1]).startsWith("https://"));
-        QCOMPARE(launched[2], launched[1] + "/forum");
+        QCOMPARE(launched[1], std::string("https://www.orvane.example/"));
+        QCOMPARE(launched[2], std::string("https://www.orvane.example/forum"));
         QVERIFY(!dlg.isVisible());
+
+        // The product key's WebSite setting moves every link but the mail address.
+        const std::string key = ProductKeyPath("Tintavo");
+        QVERIFY(platform::RegCreateKey(key));
+        QVERIFY(platform::RegSetValue(
+            key, platform::RegValue::String("WebSite", "http://127.0.0.1:9/")));
+        launched.clear();
+        dlg.email_btn->click();
+        dlg.web_btn->click();
+        dlg.forum_btn->click();
+        QCOMPARE(launched[0], std::string("mailto:contact@orvane.example"));
+        QCOMPARE(launched[1], std::string("http://127.0.0.1:9/"));
+        QCOMPARE(launched[2], std::string("http://127.0.0.1:9/forum"));
+        QVERIFY(platform::RegDeleteKeyTree(key));
     }
 };
 

@@ -54,6 +54,7 @@ bad_arguments)
     run 2 --cc 1,2,3 --thresholds 4 -o out.jpg;                  expect_err "no input"
     run 2 --cc 1,2,3 --thresholds 4 in.jpg -o out.gif;           expect_err "out.gif"
     run 2 --cc 1,2,3 --thresholds 4 --mask m.png --out-dir . in.jpg; expect_err "--mask"
+    run 2 --cc 1,2,3 --thresholds 4 in.jpg -o x.png --mask x.png; expect_err "same file"
     run 2 --cc 1,2,3 --thresholds 4 in.jpg -o;                   expect_err "needs a value"
     one_line_err 2 # the reason, then where to find help
     no_leftovers

@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
+#include <vector>
+
+#include <jpeglib.h>
 #include <string>
 
 namespace tintavo {
@@ -108,6 +112,53 @@ TEST_F(PictureReader, GreyJpegIsReducedTo236Levels) {
     }
 }
 
+// Adobe CMYK JPEGs store inverted inks: all samples at 255 is white paper.
+TEST_F(PictureReader, CmykJpegComesOutAsRgb) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = 16;
+    info.image_height = 16;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 100, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(16 * 4);
+    for (int x = 0; x < 16; ++x) {
+        const bool paper = x < 8;
+        row[4 * x] = 255;
+        row[4 * x + 1] = paper ? 255 : 0;
+        row[4 * x + 2] = paper ? 255 : 0;
+        row[4 * x + 3] = 255;
+    }
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const std::string bytes(reinterpret_cast<const char*>(buffer), size);
+    std::free(buffer);
+
+    TBitmap32 bitmap;
+    ReadPictureFile(bitmap, Write("cmyk.jpg", bytes));
+    ASSERT_EQ(bitmap.Width(), 16);
+    const auto near = [](TColor32 a, TColor32 b) {
+        const auto close = [](std::uint32_t u, std::uint32_t v) {
+            return (u > v ? u - v : v - u) <= 3;
+        };
+        return (a >> 24) == (b >> 24) && close(RedOf(a), RedOf(b)) &&
+               close(GreenOf(a), GreenOf(b)) && close(BlueOf(a), BlueOf(b));
+    };
+    EXPECT_TRUE(near(bitmap.PixelAt(2, 8), 0xFFFFFFFFu)) << std::hex << bitmap.PixelAt(2, 8);
+    EXPECT_TRUE(near(bitmap.PixelAt(13, 8), 0xFFFF0000u)) << std::hex << bitmap.PixelAt(13, 8);
+}
+
 TEST_F(PictureReader, TruncatedJpegGivesThePictureAsFarAsItDecodes) {
     const TBitmap32 photo = test::MakePhoto(64, 96, 8);
     const std::string bytes = test::EncodeReferenceJpeg(photo);
@@ -179,6 +230,32 @@ TEST_F(PictureReader, BitmapsOf8And24BitsAreDecodedOpaque) {
     for (std::int32_t y = 0; y < 7; ++y) {
         for (std::int32_t x = 0; x < 13; ++x) {
             ASSERT_EQ(bitmap.PixelAt(x, y), GreyPixel(RedOf(photo.PixelAt(x, y)), 255));
+        }
+    }
+}
+
+TEST_F(PictureReader, PaletteAnd16BitBitmapsAreDecoded) {
+    const TBitmap32 photo = test::MakePhoto(21, 5, 5);
+    TBitmap32 bitmap;
+    for (const int bits : {1, 4}) {
+        SCOPED_TRACE(bits);
+        ReadPictureFile(bitmap, Write("palette.bmp", test::EncodeBitmap(photo, bits)));
+        ASSERT_EQ(bitmap.Width(), 21);
+        const std::uint32_t levels = (1u << bits) - 1;
+        for (std::int32_t y = 0; y < 5; ++y) {
+            for (std::int32_t x = 0; x < 21; ++x) {
+                const std::uint32_t index = RedOf(photo.PixelAt(x, y)) >> (8 - bits);
+                ASSERT_EQ(bitmap.PixelAt(x, y), GreyPixel(index * 255 / levels, 255));
+            }
+        }
+    }
+    ReadPictureFile(bitmap, Write("555.bmp", test::EncodeBitmap(photo, 16)));
+    for (std::int32_t y = 0; y < 5; ++y) {
+        for (std::int32_t x = 0; x < 21; ++x) {
+            const TColor32 col = photo.PixelAt(x, y);
+            const auto widen = [](std::uint32_t c) { return (c & 0xF8u) | (c >> 5); };
+            ASSERT_EQ(bitmap.PixelAt(x, y), 0xFF000000u | widen(RedOf(col)) << 16 |
+                                                widen(GreenOf(col)) << 8 | widen(BlueOf(col)));
         }
     }
 }

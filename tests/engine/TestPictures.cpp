@@ -147,7 +147,7 @@ std::string EncodeBitmap(const TBitmap32& picture, int bitsPerPixel, bool topDow
     const auto width = static_cast<std::uint32_t>(picture.Width());
     const auto height = static_cast<std::uint32_t>(picture.Height());
     const std::uint32_t stride = ((width * static_cast<std::uint32_t>(bitsPerPixel) + 31) / 32) * 4;
-    const std::uint32_t paletteSize = bitsPerPixel == 8 ? 256 * 4 : 0;
+    const std::uint32_t paletteSize = bitsPerPixel <= 8 ? (1u << bitsPerPixel) * 4 : 0;
     const std::uint32_t offset = 54 + paletteSize;
     std::string out = "BM";
     Put32(out, offset + stride * height);
@@ -165,14 +165,28 @@ std::string EncodeBitmap(const TBitmap32& picture, int bitsPerPixel, bool topDow
     Put32(out, 0);
     Put32(out, 0);
     for (std::uint32_t i = 0; i < paletteSize / 4; ++i) {
-        Put32(out, i << 16 | i << 8 | i);
+        const std::uint32_t level = i * 255 / (paletteSize / 4 - 1);
+        Put32(out, level << 16 | level << 8 | level);
     }
     for (std::uint32_t stored = 0; stored < height; ++stored) {
         const auto y = static_cast<std::int32_t>(topDown ? stored : height - 1 - stored);
         std::string row;
-        for (std::int32_t x = 0; x < picture.Width(); ++x) {
+        if (bitsPerPixel < 8) {
+            // Indices packed from the most significant bit: the top bits of the red channel.
+            row.assign(stride, '\0');
+            for (std::int32_t x = 0; x < picture.Width(); ++x) {
+                const std::uint32_t index = RedOf(picture.PixelAt(x, y)) >> (8 - bitsPerPixel);
+                const auto bit = static_cast<std::uint32_t>(x * bitsPerPixel);
+                row[bit / 8] = static_cast<char>(static_cast<unsigned char>(row[bit / 8]) |
+                                                 index << (8 - bitsPerPixel - bit % 8));
+            }
+        }
+        for (std::int32_t x = 0; x < picture.Width() && bitsPerPixel >= 8; ++x) {
             const TColor32 col = picture.PixelAt(x, y);
             switch (bitsPerPixel) {
+            case 16: // five bits each of red, green and blue
+                Put16(row, (RedOf(col) >> 3) << 10 | (GreenOf(col) >> 3) << 5 | BlueOf(col) >> 3);
+                break;
             case 8:
                 row.push_back(static_cast<char>(RedOf(col)));
                 break;

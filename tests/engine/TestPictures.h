@@ -29,9 +29,9 @@ std::string EncodeReferenceJpeg(const TBitmap32& picture, const JpegSettings& se
 // Decodes a colour JPEG with libjpeg's defaults into opaque pixels.
 TBitmap32 DecodeReferenceJpeg(const std::string& bytes);
 
-// An uncompressed Windows bitmap of 8, 24 or 32 bits per pixel. 8-bit pictures use a palette of
-// the 256 grey levels and take the red channel as the index. A negative `topDown` height is
-// written when topDown is set.
+// An uncompressed Windows bitmap of 1, 4, 8, 16, 24 or 32 bits per pixel. Palette pictures use
+// evenly spaced grey levels and take the top bits of the red channel as the index. A negative
+// height is written when topDown is set.
 std::string EncodeBitmap(const TBitmap32& picture, int bitsPerPixel, bool topDown = false);
 
 // Deterministic pseudo-random numbers for tests that need many inputs.

@@ -85,6 +85,14 @@ TEST(RegHiveFormat, RejectsWhatDoesNotParse) {
         EXPECT_FALSE(RegHive::Parse(bad, kUser)) << bad;
     }
     EXPECT_TRUE(RegHive::Parse("", kUser)) << "an empty file holds no keys";
+    // A very deep key is no threat to the stack.
+    std::string deep = header + "[HKEY_CURRENT_USER";
+    for (int i = 0; i < 3000; ++i) {
+        deep += "\\k";
+    }
+    const auto hive = RegHive::Parse(deep + "]\n", kUser);
+    ASSERT_TRUE(hive);
+    EXPECT_EQ(hive->Keys().size(), 3000U);
 }
 
 TEST(RegHiveFormat, GarbageNeverCrashes) {

@@ -4,9 +4,11 @@
 #include "platform/ShellLaunch.h"
 #include "services/U_Log.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -167,4 +169,39 @@ TEST(RunLog, OpenHandsTheExpandedPathToTheDesktop) {
     EXPECT_TRUE(log.Open());
     ASSERT_EQ(opened.size(), 1U);
     EXPECT_EQ(opened[0], (sandbox.root() / "a.log").string());
+}
+
+// A locale whose time separator is a dot, built for the test with the system's localedef.
+TEST(RunLog, TakesTheTimeSeparatorOfTheUsersLocale) {
+    tintavo::test::TestSandbox sandbox;
+    const fs::path source = sandbox.root() / "dot_time.def";
+    tintavo::test::writeFile(
+        source, "comment_char %\nescape_char /\nLC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\n"
+                "LC_TIME\nabday \"Sun\";\"Mon\";\"Tue\";\"Wed\";\"Thu\";\"Fri\";\"Sat\"\n"
+                "day \"Sunday\";\"Monday\";\"Tuesday\";\"Wednesday\";\"Thursday\";\"Friday\";"
+                "\"Saturday\"\nabmon \"Jan\";\"Feb\";\"Mar\";\"Apr\";\"May\";\"Jun\";\"Jul\";"
+                "\"Aug\";\"Sep\";\"Oct\";\"Nov\";\"Dec\"\nmon \"January\";\"February\";\"March\";"
+                "\"April\";\"May\";\"June\";\"July\";\"August\";\"September\";\"October\";"
+                "\"November\";\"December\"\nd_t_fmt \"%a %d %b %Y %H.%M.%S\"\n"
+                "d_fmt \"%d.%m.%Y\"\nt_fmt \"%H.%M.%S\"\nam_pm \"\";\"\"\nt_fmt_ampm \"\"\n"
+                "END LC_TIME\n");
+    const fs::path locales = sandbox.root() / "locales";
+    fs::create_directories(locales);
+    const std::string command = "localedef -c -i '" + source.string() + "' -f ANSI_X3.4-1968 '" +
+                                (locales / "dot_TIME").string() + "' >/dev/null 2>&1";
+    // localedef answers 1 for the warnings about the categories left out.
+    const int status = std::system(command.c_str());
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) > 1 ||
+        !fs::exists(locales / "dot_TIME")) {
+        GTEST_SKIP() << "localedef cannot build a test locale here";
+    }
+    sandbox.setEnv("LOCPATH", locales.string());
+    sandbox.setEnv("LC_ALL", std::nullopt);
+    sandbox.setEnv("LC_TIME", "dot_TIME");
+    const fs::path path = sandbox.root() / "a.log";
+    TTovikLog log(path.string(), false, 10);
+    log.Add("Starting", tintavo::LogInfo);
+    EXPECT_TRUE(std::regex_match(
+        log.Lines()[0], std::regex(R"(Info\t\[\d\d-\d\d-\d\d \d\d\.\d\d\.\d\d\]\tStarting)")))
+        << log.Lines()[0];
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "PeFixture.h"
+#include "common/TestConfig.h"
 #include "common/TestSandbox.h"
 #include "update/U_ZelkFct.h"
 #include "update/VersionResource.h"
@@ -35,6 +36,18 @@ TEST(VersionResource, TheRunningProgramReadsItsOwnDeclaredVersion) {
     EXPECT_EQ(info->FixedInfo()->ProductVersionMS, 0x00010008u);
     EXPECT_EQ(info->FixedInfo()->ProductVersionLS, 16u);
     EXPECT_FALSE(Is64BitImage(self)); // an ELF file is no Windows image
+}
+
+TEST(VersionResource, TheBuiltProgramCarriesTheSameResource) {
+    const std::string program = std::string(TINTAVO_BINARY_DIR) + "/program/tintavo";
+    if (!std::filesystem::exists(program)) {
+        GTEST_SKIP() << "the window program is not built";
+    }
+    EXPECT_EQ(GetFileVersionText(program), "1.8.0.16");
+    EXPECT_EQ(GetProductVersion(program), "1.8.0.16");
+    const TDisplayedFileInfo info = GetDisplayedFileInfo(program);
+    EXPECT_EQ(info.Product, "Tintavo");
+    EXPECT_EQ(info.Company, "Orvane");
 }
 
 TEST(VersionResource, ReadsBothWindowsImageKinds) {

@@ -4,6 +4,8 @@
 #include "PeFixture.h"
 #include "common/TestConfig.h"
 #include "common/TestSandbox.h"
+#include "platform/Registry.h"
+#include "services/U_TovikUtils.h"
 #include "update/U_HTTP_Custo.h"
 #include "update/U_Zelk_Lite.h"
 
@@ -200,6 +202,16 @@ TEST_F(ZelkLite, ARefusedConnectionLogsOneErrorLine) {
     EXPECT_EQ(done_, 1);
 }
 
+TEST_F(ZelkLite, AnOversizedReplyIsNotCollected) {
+    LoopbackServer server([](const std::string&) {
+        return LoopbackServer::Reply("200 OK", "1.9" + std::string(2 << 20, ' '));
+    });
+    const auto client = Check(server.base());
+    EXPECT_FALSE(client->NewVersion());
+    ASSERT_EQ(LinesAt(kZelkError).size(), 1u);
+    EXPECT_EQ(LinesAt(kZelkError)[0].Message, "Tintavo Update self check : Server error (23)");
+}
+
 TEST_F(ZelkLite, FollowsARedirectChainWithTheHostOfEveryHop) {
     LoopbackServer last([](const std::string&) { return LoopbackServer::Reply("200 OK", "1.9"); });
     const std::string lastBase = last.base();
@@ -324,6 +336,39 @@ TEST_F(ZelkLite, ANewStartAbandonsTheRunningCheck) {
     EXPECT_TRUE(client->NewVersion());
 }
 
+TEST_F(ZelkLite, TheProductKeysWebSiteSettingLeadsTheCheck) {
+    EXPECT_EQ(MakerWebSite(), "https://www.orvane.example");
+    LoopbackServer server(
+        [](const std::string&) { return LoopbackServer::Reply("200 OK", "1.8.0.17"); });
+    ASSERT_TRUE(platform::RegCreateKey(ProductKeyPath("Tintavo")));
+    ASSERT_TRUE(platform::RegSetValue(ProductKeyPath("Tintavo"),
+                                      platform::RegValue::String("WebSite", server.base())));
+    EXPECT_EQ(MakerWebSite(), server.base());
+
+    TZelkLite client([](const std::string&, int) {}, "Tintavo", poster_);
+    bool done = false;
+    client.Start(test::OwnExecutable(), [&done](TZelkLite&) { done = true; });
+    EXPECT_TRUE(poster_.DrainUntil([&done] { return done; }));
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_TRUE(client.NewVersion());
+}
+
+TEST_F(ZelkLite, TheCompletionMayStartTheNextCheck) {
+    LoopbackServer server(
+        [](const std::string&) { return LoopbackServer::Reply("200 OK", "1.8.0.16"); });
+    auto client = MakeClient(server.base());
+    int calls = 0;
+    std::function<void(TZelkLite&)> onDone = [&](TZelkLite& sender) {
+        if (++calls == 1) {
+            sender.Start(test::OwnExecutable(), onDone);
+        }
+    };
+    client->Start(test::OwnExecutable(), onDone);
+    EXPECT_TRUE(poster_.DrainUntil([&calls] { return calls == 2; }));
+    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_TRUE(client->ReplyValid());
+}
+
 TEST(ZelkUrl, EncodesTheQueryValues) {
     EXPECT_EQ(UrlEncode("Foo Bar & Co"), "Foo%20Bar%20%26%20Co");
     EXPECT_EQ(UrlEncode("a-b.c_d"), "a-b.c_d");
@@ -332,6 +377,9 @@ TEST(ZelkUrl, EncodesTheQueryValues) {
     EXPECT_EQ(UrlEncode("\xC3\xA9"), "%C3%A9"); // bytes are taken as they are
     EXPECT_EQ(BuildCheckUrl("https://www.orvane.example/", "Tintavo", "Orvane", "65544", "16"),
               "https://www.orvane.example" + kQuery);
+    EXPECT_EQ(DownloadPageUrl("https://www.orvane.example"),
+              "https://www.orvane.example/?download");
+    EXPECT_EQ(DownloadPageUrl("http://127.0.0.1:8080/"), "http://127.0.0.1:8080/?download");
 }
 
 } // namespace

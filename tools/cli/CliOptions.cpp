@@ -176,6 +176,10 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
             throw UsageError("--mask works with a single input and -o");
         }
         OutputKindOf(*options.Mask);
+        if (options.Output &&
+            options.Mask->lexically_normal() == options.Output->lexically_normal()) {
+            throw UsageError("--mask and -o name the same file");
+        }
     }
     return options;
 }

@@ -1,0 +1,482 @@
+// The main window's lifecycle against a sandboxed profile, registry hive and program folder:
+// first activation, dropped files, closing, the update outcome and the "?" menu commands.
+#include "../update/LoopbackServer.h"
+#include "about/U_about.h"
+#include "common/TestSandbox.h"
+#include "platform/ProgramPath.h"
+#include "platform/Registry.h"
+#include "platform/ShellLaunch.h"
+#include "program/U_MainDlg.h"
+#include "program/U_MsgDlg.h"
+#include "services/U_TovikUtils.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QUrl>
+#include <QtTest>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace tintavo;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The version the build embeds into every program file that asks for it.
+const std::string kOwnVersion = "1.8.0.16";
+const std::string kTitle = "Tintavo";
+
+// The run log's messages, oldest first (the file holds them newest first).
+std::vector<std::string> LogMessages(const fs::path& logFile) {
+    std::vector<std::string> messages;
+    const std::string text = test::readFile(logFile);
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string line = text.substr(at, end - at);
+        const std::size_t tab = line.find('\t', line.find('\t') + 1);
+        messages.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+        at = end + 2;
+    }
+    std::reverse(messages.begin(), messages.end());
+    return messages;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Every file below a folder with its content.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file()) {
+            files[fs::relative(it->path(), folder).string()] = test::readFile(it->path());
+        }
+    }
+    return files;
+}
+
+QMimeData* FileDrop(const QStringList& names) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& name : names) {
+        urls.append(QUrl::fromLocalFile(name));
+    }
+    data->setUrls(urls);
+    return data;
+}
+
+void DropOn(QWidget* widget, QMimeData* data) {
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &drop);
+}
+
+// One run of the program in a sandbox: HOME and XDG folders, a program folder holding a
+// link to this test program (so the version read is the embedded one), the update service
+// on loopback, and message boxes and launches recorded instead of shown.
+struct Run {
+    test::TestSandbox sandbox;
+    fs::path appFolder = sandbox.root() / "app";
+    fs::path program = appFolder / "tintavo";
+    std::optional<platform::ScopedProgramPathOverride> programPath;
+    std::vector<MessageBoxRequest> boxes;
+    int answer = IdNo;
+    std::optional<ScopedMessageBoxAnswerer> answerer;
+    std::vector<std::string> launched;
+    std::optional<platform::ScopedShellOpener> opener;
+    std::string reply = kOwnVersion;
+    std::unique_ptr<test::LoopbackServer> server;
+    std::unique_ptr<TMainDlg> dlg;
+
+    explicit Run(bool installed, bool serverUp = true) {
+        fs::create_directories(appFolder);
+        fs::create_symlink(fs::read_symlink("/proc/self/exe"), program);
+        programPath.emplace(program.string());
+        answerer.emplace([this](const MessageBoxRequest& request) {
+            boxes.push_back(request);
+            return request.buttons == MsgOk ? int(IdOk) : answer;
+        });
+        opener.emplace([this](const std::string& target) {
+            launched.push_back(target);
+            return true;
+        });
+        if (installed) {
+            test::writeFile(sandbox.dataHome() / "applications/orvane-tintavo.desktop",
+                            "[Desktop Entry]\nType=Application\nName=Orvane Tintavo 1.8\n");
+        }
+        std::string site;
+        if (serverUp) {
+            server = std::make_unique<test::LoopbackServer>([this](const std::string&) {
+                return test::LoopbackServer::Reply("200 OK", reply);
+            });
+            site = server->base();
+        } else {
+            site = "http://127.0.0.1:" + std::to_string(test::UnusedPort());
+        }
+        SetProductValue("WebSite", site);
+    }
+
+    ~Run() { dlg.reset(); } // the window goes before the seams it uses
+
+    static void SetProductValue(const std::string& name, const std::string& value) {
+        const std::string key = ProductKeyPath(kTitle);
+        platform::RegCreateKey(key);
+        platform::RegSetValue(key, platform::RegValue::String(name, value));
+    }
+
+    fs::path dataFolder() const { return sandbox.dataHome() / "Orvane" / kTitle; }
+    fs::path logFile() const { return dataFolder() / (kTitle + ".log"); }
+    std::vector<std::string> log() const { return LogMessages(logFile()); }
+
+    // Creates the window and activates the application, then waits for the automatic
+    // update check to end.
+    TMainDlg& start(const QStringList& commandLine = {"tintavo"}) {
+        dlg = std::make_unique<TMainDlg>();
+        dlg->CommandLine = commandLine;
+        activate();
+        waitForUpdateCheck();
+        return *dlg;
+    }
+
+    void activate() {
+        QEvent event(QEvent::ApplicationActivate);
+        QApplication::sendEvent(qApp, &event);
+    }
+
+    bool waitForUpdateCheck() {
+        return QTest::qWaitFor([this] { return dlg->Checkforupdate1->isEnabled(); }, 15000);
+    }
+};
+
+} // namespace
+
+class LifecycleTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QCoreApplication::setApplicationName("Tintavo"); }
+
+    void startUpReportWithoutParameter() {
+        Run run(false);
+        TMainDlg& dlg = run.start();
+        QCOMPARE(dlg.windowTitle(), QString::fromStdString("Tintavo v" + kOwnVersion));
+
+        const std::vector<std::string> expected = {
+            "Starting",
+            run.program.string(),
+            "Tintavo v" + kOwnVersion,
+            "Windows : " + WindowsVersionText(),
+            "64Bits : " + YesNoText(Is64BitWindows()),
+            "Administrator : " + YesNoText(RunsAsAdministrator()),
+            "Portable : Yes",
+            "Check for update",
+            "Self update check...",
+            "Tintavo Update self check : Initialization",
+        };
+        const std::vector<std::string> log = run.log();
+        QVERIFY(log.size() >= expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            QCOMPARE(log[i], expected[i]);
+        }
+
+        // The program path is recorded under the company key.
+        const auto path =
+            platform::RegReadValue(platform::RegRoot::CurrentUser, CompanyKeyPath(), kTitle);
+        QVERIFY(path.has_value());
+        QCOMPARE(path->data, run.program.string());
+
+        // Starting state of the controls; nothing to render yet.
+        for (const QSlider* slider : {dlg.dist_r, dlg.dist_g, dlg.dist_b}) {
+            QCOMPARE(slider->value(), 40);
+        }
+        for (const QLabel* label : {dlg.distr_lbl, dlg.distg_lbl, dlg.distb_lbl}) {
+            QCOMPARE(label->text(), QString("40"));
+        }
+        for (const QLabel* label : {dlg.diffr_lbl, dlg.diffg_lbl, dlg.diffb_lbl}) {
+            QCOMPARE(label->text(), QString("0"));
+        }
+        QVERIFY(!dlg.RenderLock);
+        QVERIFY(!dlg.RenderBitmap);
+        QVERIFY(dlg.DroppedFiles && dlg.DroppedFiles->isEmpty());
+        QVERIFY(dlg.Updater != nullptr);
+    }
+
+    void startUpReportWithParameterLogsItOnly() {
+        Run run(true);
+        const QString picture = QString::fromStdString((run.sandbox.root() / "p.jpg").string());
+        QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(picture, "JPEG"));
+        TMainDlg& dlg = run.start({"tintavo", picture, "second"});
+        const std::vector<std::string> log = run.log();
+        QCOMPARE(log.at(6), std::string("Portable : No"));
+        QCOMPARE(log.at(7), picture.toStdString());
+        QCOMPARE(log.at(8), std::string("Check for update"));
+        QVERIFY(!Contains(log, "second"));
+        QVERIFY(dlg.WorkFile.isEmpty()); // named, not loaded
+        QVERIFY(!fs::exists(run.dataFolder() / "Tintavo.jpg"));
+    }
+
+    void activationRunsOnce() {
+        Run run(false);
+        run.start();
+        const std::size_t lines = run.log().size();
+        run.activate();
+        run.activate();
+        QTest::qWait(50);
+        const std::vector<std::string> log = run.log();
+        QCOMPARE(log.size(), lines);
+        QCOMPARE(std::count(log.begin(), log.end(), std::string("Starting")), 1);
+    }
+
+    void dropsLoadOnlyAFirstJpeg() {
+        Run run(false);
+        TMainDlg& dlg = run.start();
+        const fs::path folder = run.sandbox.root() / "pictures";
+        fs::create_directories(folder);
+        const QString upper = QString::fromStdString((folder / "UPPER.JPG").string());
+        const QString mixed = QString::fromStdString((folder / "mixed.JPeg").string());
+        const QString png = QString::fromStdString((folder / "picture.png").string());
+        QImage picture(16, 12, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(upper, "JPEG"));
+        QVERIFY(picture.save(mixed, "JPEG"));
+        QVERIFY(picture.save(png, "PNG"));
+
+        std::unique_ptr<QMimeData> data(FileDrop({png, upper}));
+        DropOn(&dlg, data.get());
+        QVERIFY(dlg.WorkFile.isEmpty());
+        QVERIFY(dlg.DroppedFiles->isEmpty());
+        QVERIFY(!Contains(run.log(), "Loading : " + upper.toStdString()));
+
+        data.reset(FileDrop({upper, png}));
+        DropOn(dlg.filename_txt, data.get()); // a drop on the edit reaches the window
+        QVERIFY(dlg.DroppedFiles->isEmpty());
+        QVERIFY(Contains(run.log(), "Loading : " + upper.toStdString()));
+        QVERIFY(fs::exists(run.dataFolder() / "Tintavo.jpg"));
+        QCOMPARE(dlg.filename_txt->text(), upper);
+
+        data.reset(FileDrop({mixed}));
+        DropOn(&dlg, data.get());
+        QVERIFY(Contains(run.log(), "Loading : " + mixed.toStdString()));
+        QVERIFY(dlg.DroppedFiles->isEmpty());
+
+        // After destruction the window takes no more drops.
+        dlg.FormDestroy();
+        QVERIFY(!dlg.DroppedFiles);
+        const std::size_t lines = run.log().size();
+        data.reset(FileDrop({upper}));
+        DropOn(&dlg, data.get());
+        QCOMPARE(run.log().size(), lines);
+    }
+
+    void portableCloseLeavesOnlyTheSettingsFile() {
+        Run run(false);
+        Run::SetProductValue("Colour", "red");
+        platform::RegSetValue(ProductKeyPath(kTitle), platform::RegValue::DWord("Count", 3));
+        // Another program of the maker, whose entries must survive.
+        platform::RegCreateKey(ProductKeyPath("Other"));
+        platform::RegSetValue(ProductKeyPath("Other"), platform::RegValue::String("a", "b"));
+        platform::RegSetValue(CompanyKeyPath(), platform::RegValue::String("Other", "/opt/o"));
+        test::writeFile(run.sandbox.dataHome() / "Orvane/Other/Other.log", "kept");
+
+        TMainDlg& dlg = run.start();
+        dlg.show();
+        QVERIFY(dlg.close());
+
+        QVERIFY(!fs::exists(run.dataFolder()));
+        QCOMPARE(test::readFile(run.sandbox.dataHome() / "Orvane/Other/Other.log"),
+                 std::string("kept"));
+        const std::string ini = test::readFile(run.appFolder / "settings.ini");
+        QVERIFY(ini.find("[Settings]") != std::string::npos);
+        QVERIFY(ini.find("Colour=red") != std::string::npos);
+        QVERIFY(ini.find("WebSite=" + run.server->base()) != std::string::npos);
+        QVERIFY(ini.find("Count") == std::string::npos); // only string values travel
+
+        QVERIFY(!platform::RegKeyExists(platform::RegRoot::CurrentUser, ProductKeyPath(kTitle)));
+        QVERIFY(!platform::RegReadValue(platform::RegRoot::CurrentUser, CompanyKeyPath(), kTitle));
+        QVERIFY(platform::RegReadValue(platform::RegRoot::CurrentUser, CompanyKeyPath(), "Other"));
+        QVERIFY(
+            platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKeyPath("Other"), "a"));
+        QVERIFY(run.boxes.empty());
+    }
+
+    void portableCloseAloneLeavesNoTrace() {
+        Run run(false);
+        TMainDlg& dlg = run.start();
+        dlg.show();
+        QVERIFY(dlg.close());
+        QVERIFY(!fs::exists(run.sandbox.dataHome() / "Orvane"));
+        QVERIFY(!fs::exists(platform::UserHivePath()));
+        QVERIFY(fs::exists(run.appFolder / "settings.ini"));
+    }
+
+    void portableCloseKeepsTheWindowWhenTheSettingsCannotBeWritten() {
+        Run run(false);
+        fs::create_directories(run.appFolder / "settings.ini"); // a folder cannot be written
+        TMainDlg& dlg = run.start();
+        dlg.show();
+        QVERIFY(!dlg.close());
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(run.boxes.size(), std::size_t(1));
+        QCOMPARE(run.boxes[0].text,
+                 "Impossible d'écrire dans " + (run.appFolder / "settings.ini").string() + ".");
+        // The steps after the export did not run.
+        QVERIFY(platform::RegKeyExists(platform::RegRoot::CurrentUser, ProductKeyPath(kTitle)));
+
+        // The next attempt runs every step again.
+        fs::remove(run.appFolder / "settings.ini");
+        QVERIFY(dlg.close());
+        QVERIFY(!platform::RegKeyExists(platform::RegRoot::CurrentUser, ProductKeyPath(kTitle)));
+    }
+
+    void installedCloseChangesNothingButTheLog() {
+        Run run(true);
+        TMainDlg& dlg = run.start();
+        auto before = Snapshot(run.sandbox.root());
+        dlg.show();
+        QVERIFY(dlg.close());
+        auto after = Snapshot(run.sandbox.root());
+        const std::string logKey = fs::relative(run.logFile(), run.sandbox.root()).string();
+        QVERIFY(after.count(logKey) == 1);
+        before.erase(logKey);
+        after.erase(logKey);
+        QVERIFY(before == after);
+        QCOMPARE(run.log().back(), std::string("Closing Tintavo"));
+        QVERIFY(!fs::exists(run.appFolder / "settings.ini"));
+    }
+
+    void updateOutcomes_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<bool>("serverUp");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<bool>("asked");
+        QTest::addRow("new version")
+            << "1.8.0.17" << true << "New version of Tintavo is detected" << true;
+        QTest::addRow("up to date")
+            << "1.8.0.16" << true << "Tintavo is already up to date." << false;
+        QTest::addRow("line break cuts the last part")
+            << "1.8.0.17\r\n"
+            << true << "Tintavo is already up to date." << false;
+        QTest::addRow("invalid reply")
+            << "<html>oops</html>" << true << "Tintavo Update self check : Server replied 0.0.0.0"
+            << false;
+        QTest::addRow("unreachable")
+            << "" << false << "Tintavo Update self check : Server error (" << false;
+    }
+
+    // The automatic check at start-up: a new version is asked about, anything else is only
+    // logged, and the menu item comes back in every case.
+    void updateOutcomes() {
+        QFETCH(QString, reply);
+        QFETCH(bool, serverUp);
+        QFETCH(QString, logged);
+        QFETCH(bool, asked);
+        Run run(false, serverUp);
+        run.reply = reply.toStdString();
+        TMainDlg& dlg = run.start();
+        QVERIFY(dlg.Checkforupdate1->isEnabled());
+        QVERIFY(!dlg.QuietUpdateCheck);
+        const std::vector<std::string> log = run.log();
+        QVERIFY2(std::any_of(log.begin(), log.end(),
+                             [&](const std::string& line) {
+                                 return line.rfind(logged.toStdString(), 0) == 0;
+                             }),
+                 qPrintable(logged));
+        if (asked) {
+            QCOMPARE(run.boxes.size(), std::size_t(1));
+            QCOMPARE(run.boxes[0].text, std::string("A new version of Tintavo is available. Do "
+                                                    "you want to download update now ?"));
+            QCOMPARE(run.boxes[0].caption, std::string("Question"));
+            QCOMPARE(run.boxes[0].buttons, int(MsgYesNo));
+            QVERIFY(run.launched.empty()); // answered No
+        } else {
+            QVERIFY(run.boxes.empty());
+        }
+        if (!serverUp) {
+            QVERIFY(log.back().rfind("Tintavo Update self check : Server error (", 0) == 0);
+        }
+    }
+
+    void manualChecksShowTheOutcome() {
+        Run run(false);
+        TMainDlg& dlg = run.start();
+        QVERIFY(run.boxes.empty()); // the automatic check stays quiet
+
+        dlg.Checkforupdate1->trigger(); // Ctrl+G
+        QVERIFY(!dlg.Checkforupdate1->isEnabled());
+        dlg.Checkforupdate1Click(); // a running check is not started twice
+        QVERIFY(run.waitForUpdateCheck());
+        QCOMPARE(run.boxes.size(), std::size_t(1));
+        QCOMPARE(run.boxes[0].text, std::string("Tintavo is already up to date."));
+        QCOMPARE(run.boxes[0].caption, std::string("Tintavo"));
+        QCOMPARE(run.boxes[0].icon, MsgIcon::None);
+        QCOMPARE(run.server->requests().size(), std::size_t(2));
+
+        // A newer version, answered Yes, opens the download page.
+        run.reply = "1.9";
+        run.answer = IdYes;
+        dlg.Checkforupdate1->trigger();
+        QVERIFY(run.waitForUpdateCheck());
+        QCOMPARE(run.boxes.size(), std::size_t(2));
+        QCOMPARE(run.launched, std::vector<std::string>{run.server->base() + "/?download"});
+
+        // A failed manual check shows nothing.
+        run.reply = "";
+        dlg.Checkforupdate1->trigger();
+        QVERIFY(run.waitForUpdateCheck());
+        QCOMPARE(run.boxes.size(), std::size_t(2));
+    }
+
+    void menuCommandsLaunchTheirPages() {
+        Run run(false);
+        TMainDlg& dlg = run.start();
+        const std::string site = run.server->base();
+        dlg.ChangeLog1->trigger();
+        dlg.BugreportFeaturerequestKnownissues1->trigger();
+        dlg.Openlogfile1->trigger();
+        const std::vector<std::string> expected = {
+            site + "/bugs/changelog_page.php?project_id=13",
+            site + "/bugs/view_all_bug_page.php?project_id=13",
+            run.logFile().string(),
+        };
+        QCOMPARE(run.launched, expected);
+
+        TAboutDlg about(&dlg);
+        bool shown = false;
+        QTimer::singleShot(0, &about, [&] {
+            shown = about.isVisible();
+            about.ok_btn->click();
+        });
+        dlg.About1->trigger();
+        QVERIFY(shown);
+        QCOMPARE(about.windowTitle(), QString("About Tintavo"));
+    }
+};
+
+int main(int argc, char* argv[]) {
+    test::TestSandbox sandbox;
+    QApplication app(argc, argv);
+    LifecycleTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "lifecycle_test.moc"
