@@ -150,6 +150,9 @@ TMainDlg::TMainDlg(QWidget* parent) : QMainWindow(parent) {
              area.top() + (area.height() - height()) / 2);
     }
 
+    // The first control of the tab order that takes the focus has it when the window opens.
+    showpic_btn->setFocus();
+
     RunHandler([this] { FormCreate(); });
 }
 

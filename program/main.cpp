@@ -22,5 +22,8 @@ int main(int argc, char* argv[]) {
     // Created hidden beside the main window; "About..." shows it.
     tintavo::TAboutDlg AboutDlg(&MainDlg);
     MainDlg.show();
+    // Asks for the focus as a window manager gives it to a new window, so the application
+    // becomes active (and the window prepares itself) also on a display without one.
+    MainDlg.activateWindow();
     return QApplication::exec();
 }
