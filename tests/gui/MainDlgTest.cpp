@@ -487,8 +487,12 @@ private slots:
         SetThresholds(40);
         const fs::path text = root() / "notes.jpg";
         test::writeFile(text, "these are not the pixels you are looking for\n");
+        Load(WriteJpeg(root() / "photo.jpg", 32, 24));
         Load(QString::fromStdString(text.string()));
-        QCOMPARE(Renders(), 1);
+        QCOMPARE(Renders(), 2);
+        // The results of the earlier picture are gone: both buffers present and empty.
+        QVERIFY(dlg_->RenderBitmap != nullptr && dlg_->RenderBitmap->IsEmpty());
+        QVERIFY(dlg_->MaskBitmap != nullptr && dlg_->MaskBitmap->IsEmpty());
         QCOMPARE(Count(QStringLiteral("Unable to load file")), 1);
         QCOMPARE(asked_.size(), size_t{1});
         QCOMPARE(asked_[0].text, std::string("Unable to load file"));
@@ -503,7 +507,7 @@ private slots:
         QCOMPARE(dlg_->pb->value(), 0);
         // Render again: nothing happens at all.
         dlg_->process_btnClick();
-        QCOMPARE(Renders(), 1);
+        QCOMPARE(Renders(), 2);
         QCOMPARE(asked_.size(), size_t{1});
         // Filter still logs and empties the left view; nothing visible changes.
         dlg_->filter_btnClick();
