@@ -195,6 +195,14 @@ private slots:
         QCOMPARE(dlg_->save_btn->shortcut(), QKeySequence());
     }
 
+    void aPortableCopyImportsItsSettingsAtCreation() {
+        test::writeFile(root() / "bin" / "settings.ini", "[Settings]\r\nColour=blue\r\n");
+        dlg_ = std::make_unique<TMainDlg>();
+        const std::string hive = test::readFile(sandbox_->configHome() / "Orvane/registry.reg");
+        QVERIFY(QString::fromStdString(hive).contains(QStringLiteral("\"Colour\"=\"blue\"")));
+        QVERIFY(dlg_->instructions_lbl->text().startsWith(QStringLiteral("\r\nStep 1")));
+    }
+
     void tabOrderFollowsTheGroups() {
         dlg_->show();
         // The views come first but take no focus; the focusable controls follow in order.
