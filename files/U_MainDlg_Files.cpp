@@ -36,13 +36,16 @@ void TMainDlg::LoadPicture(const QString& Path) {
     Log(QStringLiteral("Loading : ") + Path, LogInfo);
     filename_txt->setText(Path);
     WorkFile = DataFilePath(QStringLiteral(".jpg"));
-    if (QFile::exists(WorkFile)) {
-        QFile::remove(WorkFile);
-    }
-    // A failed copy is found out by the render pass, which then finds no working copy.
+    // Picking the working copy itself must not delete the very file about to be copied.
     std::error_code ignored;
-    std::filesystem::copy_file(ToPath(Path), ToPath(WorkFile),
-                               std::filesystem::copy_options::overwrite_existing, ignored);
+    if (!std::filesystem::equivalent(ToPath(Path), ToPath(WorkFile), ignored)) {
+        if (QFile::exists(WorkFile)) {
+            QFile::remove(WorkFile);
+        }
+        // A failed copy is found out by the render pass, which then finds no working copy.
+        std::filesystem::copy_file(ToPath(Path), ToPath(WorkFile),
+                                   std::filesystem::copy_options::overwrite_existing, ignored);
+    }
     // Each slider that really moves renders once with the thresholds as they stand then.
     dist_r->setValue(40);
     dist_g->setValue(40);

@@ -150,6 +150,9 @@ TMainDlg::TMainDlg(QWidget* parent) : QMainWindow(parent) {
              area.top() + (area.height() - height()) / 2);
     }
 
+    // The first control of the tab order that takes the focus has it when the window opens.
+    showpic_btn->setFocus();
+
     RunHandler([this] { FormCreate(); });
 }
 
@@ -380,10 +383,16 @@ void TMainDlg::process_btnClick() {
     orgimg->setVisible(false);
     save_btn->setEnabled(false);
 
-    MaskBitmap.reset();
-    RenderBitmap.reset();
-    MaskBitmap = std::make_unique<TBitmap32>();
-    RenderBitmap = std::make_unique<TBitmap32>();
+    // Both results are rebuilt whole below. Buffers that already exist are kept rather than
+    // freed and made anew: when the size does not change their memory is reused, so a slider
+    // dragged over a large photograph does not pay for hundreds of megabytes of fresh pages
+    // at every step. A failed read empties them, as new buffers would be.
+    if (!MaskBitmap) {
+        MaskBitmap = std::make_unique<TBitmap32>();
+    }
+    if (!RenderBitmap) {
+        RenderBitmap = std::make_unique<TBitmap32>();
+    }
 
     // Whatever happens from here on, the progress bar ends at 0.
     struct ProgressReset {
@@ -396,6 +405,8 @@ void TMainDlg::process_btnClick() {
     try {
         orgimg->Bitmap.ReadPictureFile(QFile::encodeName(WorkFile).toStdString());
     } catch (const std::exception&) {
+        MaskBitmap->Resize(0, 0);
+        RenderBitmap->Resize(0, 0);
         Log(QStringLiteral("Unable to load file"), LogInfo);
         ShowPlainMessage(this, QStringLiteral("Unable to load file"));
         filename_txt->clear();

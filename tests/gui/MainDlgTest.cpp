@@ -35,6 +35,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tintavo;
@@ -486,8 +487,12 @@ private slots:
         SetThresholds(40);
         const fs::path text = root() / "notes.jpg";
         test::writeFile(text, "these are not the pixels you are looking for\n");
+        Load(WriteJpeg(root() / "photo.jpg", 32, 24));
         Load(QString::fromStdString(text.string()));
-        QCOMPARE(Renders(), 1);
+        QCOMPARE(Renders(), 2);
+        // The results of the earlier picture are gone: both buffers present and empty.
+        QVERIFY(dlg_->RenderBitmap != nullptr && dlg_->RenderBitmap->IsEmpty());
+        QVERIFY(dlg_->MaskBitmap != nullptr && dlg_->MaskBitmap->IsEmpty());
         QCOMPARE(Count(QStringLiteral("Unable to load file")), 1);
         QCOMPARE(asked_.size(), size_t{1});
         QCOMPARE(asked_[0].text, std::string("Unable to load file"));
@@ -502,7 +507,7 @@ private slots:
         QCOMPARE(dlg_->pb->value(), 0);
         // Render again: nothing happens at all.
         dlg_->process_btnClick();
-        QCOMPARE(Renders(), 1);
+        QCOMPARE(Renders(), 2);
         QCOMPARE(asked_.size(), size_t{1});
         // Filter still logs and empties the left view; nothing visible changes.
         dlg_->filter_btnClick();
@@ -523,6 +528,16 @@ private slots:
         QCOMPARE(dlg_->img->Bitmap.Width(), 32);
     }
 
+    void loadingTheWorkingCopyItselfKeepsIt() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 24));
+        const QString work = dlg_->WorkFile;
+        Load(work);
+        QVERIFY(QFile::exists(work));
+        QCOMPARE(Renders(), 2);
+        QVERIFY(dlg_->save_btn->isEnabled());
+    }
+
     void cancelledChooserChangesNothing() {
         Choose(std::nullopt);
         dlg_->load_btnClick();
@@ -539,9 +554,13 @@ private slots:
         const fs::path chosen = root() / "out" / "result";
         fs::create_directories(chosen.parent_path());
         Choose(QString::fromStdString(chosen.string()));
+        const mode_t mask = umask(022);
         dlg_->save_btnClick();
+        umask(mask);
 
         const fs::path written = root() / "out" / "result.jpg";
+        // A new export is readable as any new file of the user's is, not private.
+        QVERIFY((fs::status(written).permissions() & fs::perms::others_read) != fs::perms::none);
         QCOMPARE(
             Count(QStringLiteral("Exporting to : ") + QString::fromStdString(written.string())), 1);
         const std::vector<std::uint8_t> expected = EncodeJpeg(*dlg_->RenderBitmap);
