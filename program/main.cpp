@@ -22,5 +22,8 @@ int main(int argc, char* argv[]) {
     // Created hidden beside the main window; "About..." shows it.
     tintavo::TAboutDlg AboutDlg(&MainDlg);
     MainDlg.show();
+    // Ask for the focus: a desktop without a window manager never activates the window
+    // by itself, and the first activation is what prepares it.
+    MainDlg.activateWindow();
     return QApplication::exec();
 }

@@ -183,6 +183,9 @@ std::string MakerWebSite(const std::string& title) {
     if (setting &&
         (setting->type == platform::REG_SZ || setting->type == platform::REG_EXPAND_SZ)) {
         std::string base = text::Trim(setting->data);
+        while (!base.empty() && base.back() == '/') {
+            base.pop_back();
+        }
         if (!base.empty()) {
             return base;
         }
@@ -209,7 +212,8 @@ std::string BuildCheckUrl(std::string_view base, std::string_view product, std::
 
 TZelkLite::TZelkLite(TZelkLogSink log, std::string title, IZelkPoster& poster)
     : log_(std::move(log)), logTitle_(std::move(title)), poster_(poster),
-      webSite_([] { return MakerWebSite(); }), token_(std::make_shared<Token>(Token{this})) {}
+      webSite_([this] { return MakerWebSite(logTitle_); }),
+      token_(std::make_shared<Token>(Token{this})) {}
 
 TZelkLite::~TZelkLite() {
     onDone_ = nullptr;
@@ -247,8 +251,9 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
         const TZelkVersion version(GetProductVersion(executablePath));
         ownHigh_ = version.HighValue();
         ownLow_ = version.LowValue();
-        const std::string url = BuildCheckUrl(webSite_ ? webSite_() : MakerWebSite(), info.Product,
-                                              info.Company, version.HighText(), version.LowText());
+        const std::string url =
+            BuildCheckUrl(webSite_ ? webSite_() : MakerWebSite(logTitle_), info.Product,
+                          info.Company, version.HighText(), version.LowText());
         EnsureCurlInitialized();
         auto exchange = std::make_shared<Exchange>();
         if (exchange->Multi == nullptr || !exchange->Easy) {

@@ -29,8 +29,8 @@ public:
 inline constexpr std::string_view kMakerWebSite = "https://www.orvane.example";
 
 // The base address of the maker's web site: the string setting WebSite of the product key
-// (the key named after the application title) when it holds one, else kMakerWebSite. Read
-// anew at every call.
+// (the key named after the application title) when it holds one, else kMakerWebSite; without
+// a trailing "/". Read anew at every call.
 std::string MakerWebSite(const std::string& title = "Tintavo");
 // The download page: the web site's root with the query "?download".
 std::string DownloadPageUrl(std::string_view base);
@@ -81,7 +81,7 @@ public:
     // The address requested by the latest start, after the scheme choice.
     const std::string& RequestUrl() const { return requestUrl_; }
 
-    // Where the base address comes from; MakerWebSite by default.
+    // Where the base address comes from; MakerWebSite(title) by default.
     void SetWebSiteLookup(TWebSiteLookup lookup) { webSite_ = std::move(lookup); }
     // Trusts this CA file instead of the system's store (tests).
     void SetCaFile(std::string path) { caFile_ = std::move(path); }

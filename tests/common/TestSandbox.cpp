@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -57,7 +57,9 @@ void TestSandbox::setEnv(const std::string& name, const std::optional<std::strin
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 void writeFile(const fs::path& path, const std::string& bytes) {

@@ -585,6 +585,39 @@ private slots:
         QCOMPARE(test::readFile(target).size(), EncodeJpeg(*dlg_->RenderBitmap).size());
     }
 
+    void anUnwritableTemporaryFileIsReportedAndTheTargetUntouched() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 32));
+        // A folder where the temporary export should go: it can be neither removed as a file
+        // nor created, whoever runs the test.
+        const QString temporary = DataFilePath(QStringLiteral("_save.jpg"));
+        fs::create_directories(temporary.toStdString());
+        const fs::path target = root() / "out.jpg";
+        Choose(QString::fromStdString(target.string()));
+        dlg_->save_btn->click();
+        QVERIFY(!fs::exists(target));
+        QCOMPARE(asked_.size(), size_t{1});
+        QCOMPARE(asked_[0].caption, std::string("Tintavo"));
+        QCOMPARE(asked_[0].icon, MsgIcon::Error);
+        QVERIFY(QString::fromStdString(asked_[0].text)
+                    .startsWith(QStringLiteral("Cannot create ") + temporary));
+        QVERIFY(asked_[0].text.back() == '.');
+        // The window carries on.
+        QVERIFY(dlg_->save_btn->isEnabled());
+    }
+
+    void applicationActivationReachesTheBoundHandlerOnly() {
+        int calls = 0;
+        dlg_->AppEvt->OnActivate = [&] {
+            ++calls;
+            dlg_->AppEvt->OnActivate = nullptr; // unbinds itself, as the real handler does
+        };
+        QEvent activate(QEvent::ApplicationActivate);
+        QCoreApplication::sendEvent(QCoreApplication::instance(), &activate);
+        QCoreApplication::sendEvent(QCoreApplication::instance(), &activate);
+        QCOMPARE(calls, 1);
+    }
+
     void aFailedCopyIsReportedAndLeavesNoFile() {
         SetThresholds(40);
         Load(WriteJpeg(root() / "photo.jpg", 32, 32));
