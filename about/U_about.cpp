@@ -7,6 +7,7 @@
 #include "update/U_Zelk_Lite.h"
 
 #include <QCoreApplication>
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
@@ -43,6 +44,18 @@ TAboutDlg::TAboutDlg(QWidget* owner)
     setObjectName("AboutDlg");
     setWindowTitle("About");
     setFixedSize(389, 285);
+    // The maker's dialog font at 8 points (11 pixels), the layout being in pixels.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    setFont(font);
+    // Group boxes as the layout expects them: the frame line half a line below the box's
+    // top with the caption on it, so controls placed from y = 16 fall inside.
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 7px; top: -1px; padding: 0px 2px; }"));
     setModal(true);
 
     TS_about = new TTextStorage(this);

@@ -31,7 +31,7 @@ namespace tintavo {
 namespace {
 
 std::string Title() {
-    return QCoreApplication::applicationName().toStdString();
+    return ApplicationTitle;
 }
 
 // Delivers the update check's completion through the event loop of the GUI thread.

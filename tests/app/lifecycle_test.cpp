@@ -348,12 +348,29 @@ private slots:
         QVERIFY(!platform::RegKeyExists(platform::RegRoot::CurrentUser, ProductKeyPath(kTitle)));
     }
 
+    void portableCloseSparesAProgramFolderUsedAsDataFolder() {
+        Run run(false);
+        // No usable application data folder: the program folder holds the working files.
+        test::writeFile(run.sandbox.root() / "not-a-folder", "x");
+        run.sandbox.setEnv("XDG_DATA_HOME", (run.sandbox.root() / "not-a-folder").string());
+        test::writeFile(run.appFolder / "readme.txt", "mine");
+        TMainDlg& dlg = run.start();
+        QVERIFY(fs::exists(run.appFolder / "Tintavo.log"));
+        dlg.show();
+        QVERIFY(dlg.close());
+        QCOMPARE(test::readFile(run.appFolder / "readme.txt"), std::string("mine"));
+        QVERIFY(fs::exists(run.program));
+        QVERIFY(fs::exists(run.appFolder / "Tintavo.log"));
+        QVERIFY(fs::exists(run.appFolder / "settings.ini"));
+    }
+
     void installedCloseChangesNothingButTheLog() {
         Run run(true);
         TMainDlg& dlg = run.start();
         auto before = Snapshot(run.sandbox.root());
         dlg.show();
-        QVERIFY(dlg.close());
+        dlg.Close1->trigger(); // Ctrl+Q closes exactly as the close box does
+        QVERIFY(!dlg.isVisible());
         auto after = Snapshot(run.sandbox.root());
         const std::string logKey = fs::relative(run.logFile(), run.sandbox.root()).string();
         QVERIFY(after.count(logKey) == 1);
