@@ -1,29 +1,11 @@
 #include "program/TApplication.h"
 
-#include <QMessageBox>
-
 #include <exception>
 #include <utility>
 
 namespace tintavo {
 
 namespace {
-
-QMessageBox::Icon QtIcon(MsgIcon icon) {
-    switch (icon) {
-    case MsgIcon::Warning:
-        return QMessageBox::Warning;
-    case MsgIcon::Error:
-        return QMessageBox::Critical;
-    case MsgIcon::Question:
-        return QMessageBox::Question;
-    case MsgIcon::Information:
-        return QMessageBox::Information;
-    case MsgIcon::None:
-        break;
-    }
-    return QMessageBox::NoIcon;
-}
 
 void ShowCaught(std::exception_ptr error) {
     try {
@@ -45,17 +27,7 @@ QString ErrorReportText(const QString& message) {
 }
 
 void ShowPlainMessage(QWidget* owner, const QString& text, MsgIcon icon) {
-    const MessageBoxRequest request{owner, ApplicationTitle, text.toStdString(), MsgOk, icon};
-    // The installed answerer, if any, answers this box as it answers every other one.
-    MessageBoxAnswerer answerer = SetMessageBoxAnswerer({});
-    SetMessageBoxAnswerer(answerer);
-    if (answerer) {
-        answerer(request);
-        return;
-    }
-    QMessageBox box(QtIcon(icon), QString::fromLatin1(ApplicationTitle), text, QMessageBox::Ok,
-                    owner);
-    box.exec();
+    ShowMessageBox({owner, ApplicationTitle, text.toStdString(), MsgOk, icon});
 }
 
 void ShowErrorReport(const QString& message) {

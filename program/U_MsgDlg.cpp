@@ -128,6 +128,10 @@ int ShowMsg(QWidget* owner, const std::string& text, int buttons, int kind) {
     request.text = text;
     request.buttons = buttons >= MsgOk && buttons <= MsgOkCancel ? buttons : MsgOk;
     request.icon = MsgKindIcon(kind);
+    return ShowMessageBox(request);
+}
+
+int ShowMessageBox(const MessageBoxRequest& request) {
     if (const MessageBoxAnswerer& answerer = InstalledAnswerer()) {
         return answerer(request);
     }

@@ -62,6 +62,11 @@ MsgIcon MsgKindIcon(int kind);
 // the pressed button: 1 OK, 2 Cancel, 6 Yes, 7 No.
 int ShowMsg(QWidget* owner, const std::string& text, int buttons, int kind);
 
+// Shows one box as the request describes it (or hands it to the installed answerer) and
+// returns the identifier of the button that closed it. ShowMsg and the application's plain
+// boxes both end here.
+int ShowMessageBox(const MessageBoxRequest& request);
+
 // The yes/no question: ShowMsg with Yes and No and the kind Question. 6 Yes, 7 No.
 int AskQuestion(QWidget* owner, const std::string& text);
 

@@ -138,12 +138,12 @@ std::vector<std::uint8_t> BuildElfImage(bool is64, bool bigEndian,
 versioninfo::TVersionInfoSpec SimpleSpec(std::uint16_t a, std::uint16_t b, std::uint16_t c,
                                          std::uint16_t d,
                                          std::vector<std::pair<std::string, std::string>> strings) {
-    versioninfo::TVersionInfoSpec spec;
-    spec.FileVersionMS = spec.ProductVersionMS = versioninfo::PackWords(a, b);
-    spec.FileVersionLS = spec.ProductVersionLS = versioninfo::PackWords(c, d);
-    spec.Tables.push_back({"040C04E4", std::move(strings)});
-    spec.Translations.emplace_back(0x040C, 1252);
-    return spec;
+    versioninfo::TVersionInfoSpec declared;
+    declared.FileVersionMS = declared.ProductVersionMS = versioninfo::PackWords(a, b);
+    declared.FileVersionLS = declared.ProductVersionLS = versioninfo::PackWords(c, d);
+    declared.Tables.push_back({"040C04E4", std::move(strings)});
+    declared.Translations.emplace_back(0x040C, 1252);
+    return declared;
 }
 
 void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
@@ -153,9 +153,9 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
               static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string WritePe(const std::filesystem::path& path, const versioninfo::TVersionInfoSpec& spec,
-                    bool is64) {
-    WriteBytes(path, BuildPeImage(is64, versioninfo::BuildVersionInfo(spec)));
+std::string WritePe(const std::filesystem::path& path,
+                    const versioninfo::TVersionInfoSpec& declared, bool is64) {
+    WriteBytes(path, BuildPeImage(is64, versioninfo::BuildVersionInfo(declared)));
     return path.string();
 }
 

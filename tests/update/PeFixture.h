@@ -29,8 +29,8 @@ versioninfo::TVersionInfoSpec SimpleSpec(std::uint16_t a, std::uint16_t b, std::
                                          std::vector<std::pair<std::string, std::string>> strings);
 
 // Writes a PE image with the given version resource and returns its path as text.
-std::string WritePe(const std::filesystem::path& path, const versioninfo::TVersionInfoSpec& spec,
-                    bool is64 = false);
+std::string WritePe(const std::filesystem::path& path,
+                    const versioninfo::TVersionInfoSpec& declared, bool is64 = false);
 
 void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 

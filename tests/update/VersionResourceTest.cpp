@@ -92,17 +92,17 @@ TEST(VersionResource, MissingFilesFoldersAndFilesWithoutResource) {
 
 TEST(VersionResource, FallsBackToTheTableNamedByTheTranslation) {
     test::TestSandbox sandbox;
-    versioninfo::TVersionInfoSpec spec;
-    spec.FileVersionMS = versioninfo::PackWords(3, 0);
+    versioninfo::TVersionInfoSpec declared;
+    declared.FileVersionMS = versioninfo::PackWords(3, 0);
     // The first table has none of the three main keys; the translation names the second.
-    spec.Tables.push_back({"040904B0", {{"ProductName", "Ignored"}}});
-    spec.Tables.push_back({"040C04E4",
-                           {{"FileDescription", "Second"},
-                            {"CompanyName", "Acme"},
-                            {"legalcopyright", "(c) Acme"},
-                            {"OriginalFilename", "second.exe"}}});
-    spec.Translations.emplace_back(0x040C, 0x04E4);
-    const std::string path = WritePe(sandbox.root() / "fallback.exe", spec);
+    declared.Tables.push_back({"040904B0", {{"ProductName", "Ignored"}}});
+    declared.Tables.push_back({"040C04E4",
+                               {{"FileDescription", "Second"},
+                                {"CompanyName", "Acme"},
+                                {"legalcopyright", "(c) Acme"},
+                                {"OriginalFilename", "second.exe"}}});
+    declared.Translations.emplace_back(0x040C, 0x04E4);
+    const std::string path = WritePe(sandbox.root() / "fallback.exe", declared);
     const FileVersionInfoRec rec = ReadFileVersionInfo(path);
     EXPECT_EQ(rec.FileDescription, "Second");
     EXPECT_EQ(rec.CompanyName, "Acme");
@@ -110,8 +110,8 @@ TEST(VersionResource, FallsBackToTheTableNamedByTheTranslation) {
     EXPECT_EQ(rec.OriginalFilename, "second.exe");
     EXPECT_EQ(rec.ProductName, ""); // the fallback overwrites every field
 
-    spec.Translations.clear(); // without translation the bare key names nothing
-    const std::string untranslated = WritePe(sandbox.root() / "untranslated.exe", spec);
+    declared.Translations.clear(); // without translation the bare key names nothing
+    const std::string untranslated = WritePe(sandbox.root() / "untranslated.exe", declared);
     EXPECT_EQ(ReadFileVersionInfo(untranslated).FileDescription, "");
 }
 

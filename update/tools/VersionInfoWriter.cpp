@@ -82,15 +82,15 @@ std::u16string ToUtf16(const std::string& text) {
     return out;
 }
 
-std::vector<std::uint8_t> BuildVersionInfo(const TVersionInfoSpec& spec) {
+std::vector<std::uint8_t> BuildVersionInfo(const TVersionInfoSpec& declared) {
     Bytes fixed;
-    if (spec.HasFixedInfo) {
+    if (declared.HasFixedInfo) {
         PutDword(fixed, 0xFEEF04BD); // signature
         PutDword(fixed, 0x00010000); // structure version
-        PutDword(fixed, spec.FileVersionMS);
-        PutDword(fixed, spec.FileVersionLS);
-        PutDword(fixed, spec.ProductVersionMS);
-        PutDword(fixed, spec.ProductVersionLS);
+        PutDword(fixed, declared.FileVersionMS);
+        PutDword(fixed, declared.FileVersionLS);
+        PutDword(fixed, declared.ProductVersionMS);
+        PutDword(fixed, declared.ProductVersionLS);
         PutDword(fixed, 0x3F);       // flags mask
         PutDword(fixed, 0);          // flags
         PutDword(fixed, 0x00040004); // Windows NT, 32-bit
@@ -100,9 +100,9 @@ std::vector<std::uint8_t> BuildVersionInfo(const TVersionInfoSpec& spec) {
         PutDword(fixed, 0);
     }
     std::vector<Bytes> sections;
-    if (!spec.Tables.empty()) {
+    if (!declared.Tables.empty()) {
         std::vector<Bytes> tables;
-        for (const TStringTable& table : spec.Tables) {
+        for (const TStringTable& table : declared.Tables) {
             std::vector<Bytes> strings;
             for (const auto& [key, value] : table.Strings) {
                 Bytes text;
@@ -115,9 +115,9 @@ std::vector<std::uint8_t> BuildVersionInfo(const TVersionInfoSpec& spec) {
         }
         sections.push_back(Node("StringFileInfo", 1, {}, 0, tables));
     }
-    if (!spec.Translations.empty()) {
+    if (!declared.Translations.empty()) {
         Bytes pairs;
-        for (const auto& [language, codePage] : spec.Translations) {
+        for (const auto& [language, codePage] : declared.Translations) {
             PutWord(pairs, language);
             PutWord(pairs, codePage);
         }

@@ -30,7 +30,7 @@ constexpr std::uint32_t PackWords(std::uint32_t high, std::uint32_t low) {
     return (high << 16) | (low & 0xFFFFu);
 }
 
-std::vector<std::uint8_t> BuildVersionInfo(const TVersionInfoSpec& spec);
+std::vector<std::uint8_t> BuildVersionInfo(const TVersionInfoSpec& declared);
 
 // UTF-8 to UTF-16 (little-endian code units), for keys and values.
 std::u16string ToUtf16(const std::string& text);
