@@ -1,8 +1,12 @@
 #include "engine/RenderPass.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -148,6 +152,24 @@ bool IsKept(TColor32 col, const CentralColor& cc, const Thresholds& thresholds) 
            within(BlueOf(col), cc.Blue, thresholds.Blue);
 }
 
+namespace {
+
+// Below this many pixels a second thread costs more to start than it saves.
+constexpr std::size_t ThreadedPixelCount = 256 * 1024;
+// Rows are handed out in chunks of about this many pixels: small enough to share the picture
+// evenly and move the progress often, large enough that claiming a chunk costs nothing.
+constexpr std::size_t ChunkPixelCount = 64 * 1024;
+
+unsigned WorkerCountFor(std::size_t pixels, std::int32_t chunks) {
+    if (pixels < ThreadedPixelCount) {
+        return 0;
+    }
+    const unsigned hardware = std::max(std::thread::hardware_concurrency(), 1u);
+    return std::min(hardware - 1, static_cast<unsigned>(chunks - 1));
+}
+
+} // namespace
+
 void RenderPixels(const TBitmap32& source, const CentralColor& cc, const Thresholds& thresholds,
                   TBitmap32& render, TBitmap32& mask,
                   const std::function<void(std::int32_t row)>& onRow) {
@@ -159,14 +181,67 @@ void RenderPixels(const TBitmap32& source, const CentralColor& cc, const Thresho
         return;
     }
     const RowKernel kernel(cc, thresholds);
-    for (std::int32_t y = 0; y < height; ++y) {
-        if (onRow) {
-            onRow(y);
+    const auto rowWidth = static_cast<std::size_t>(width);
+    const auto chunkRows = static_cast<std::int32_t>(
+        std::clamp<std::size_t>(ChunkPixelCount / rowWidth, 1, static_cast<std::size_t>(height)));
+    const std::int32_t chunks = (height + chunkRows - 1) / chunkRows;
+
+    // Chunks are claimed in increasing order, by the calling thread and the workers alike.
+    std::atomic<std::int32_t> nextChunk{0};
+    const auto runChunk = [&](std::int32_t chunk) {
+        const std::int32_t first = chunk * chunkRows;
+        const std::int32_t last = std::min(first + chunkRows, height);
+        for (std::int32_t y = first; y < last; ++y) {
+            kernel.Run(source.ScanLine(y), render.ScanLine(y), mask.ScanLine(y), rowWidth);
         }
-        kernel.Run(source.ScanLine(y), render.ScanLine(y), mask.ScanLine(y),
-                   static_cast<std::size_t>(width));
+    };
+    // Nothing a worker runs can throw: the kernel only reads and writes buffers already sized.
+    const auto work = [&]() noexcept {
+        for (std::int32_t chunk = nextChunk.fetch_add(1, std::memory_order_relaxed); chunk < chunks;
+             chunk = nextChunk.fetch_add(1, std::memory_order_relaxed)) {
+            runChunk(chunk);
+        }
+        kernel.Finish();
+    };
+
+    // Declared after everything the workers use, so that leaving this function by any path
+    // joins them before those go away.
+    std::vector<std::jthread> workers;
+    const unsigned workerCount = WorkerCountFor(source.PixelCount(), chunks);
+    try {
+        workers.reserve(workerCount);
+        for (unsigned i = 0; i < workerCount; ++i) {
+            workers.emplace_back(work);
+        }
+    } catch (const std::exception&) {
+        // No thread to spare: the threads already started and this one share the rows.
     }
-    kernel.Finish();
+
+    // The calling thread takes its own chunks and reports every row up to the end of the chunk
+    // it has just claimed: all rows before it belong to chunks already claimed. A progress
+    // callback that throws stops the workers at their next chunk.
+    std::int32_t reported = 0;
+    const auto reportUpTo = [&](std::int32_t end) {
+        for (; reported < end; ++reported) {
+            onRow(reported);
+        }
+    };
+    try {
+        for (std::int32_t chunk = nextChunk.fetch_add(1, std::memory_order_relaxed); chunk < chunks;
+             chunk = nextChunk.fetch_add(1, std::memory_order_relaxed)) {
+            if (onRow) {
+                reportUpTo(std::min((chunk + 1) * chunkRows, height));
+            }
+            runChunk(chunk);
+        }
+        kernel.Finish();
+        if (onRow) {
+            reportUpTo(height);
+        }
+    } catch (...) {
+        nextChunk.store(chunks, std::memory_order_relaxed);
+        throw;
+    }
 }
 
 } // namespace tintavo

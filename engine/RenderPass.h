@@ -30,10 +30,16 @@ bool IsKept(TColor32 col, const CentralColor& cc, const Thresholds& thresholds);
 // The pixel work of a render pass. Sizes `render` and `mask` to the source's size (Resize, so
 // buffers already of that size keep their arrays), then for every pixel of `source`: a kept
 // pixel goes to `render` unchanged (alpha included) and its mask pixel is MaskKept; any other
-// pixel goes to `render` as Desaturate(col) and its mask pixel is MaskGreyed. Rows run top to
-// bottom; `onRow(y)` is called before row y is processed, once per row, never per pixel. An
-// empty source visits no pixel and leaves both results empty. `source` must be neither
-// `render` nor `mask`.
+// pixel goes to `render` as Desaturate(col) and its mask pixel is MaskGreyed. An empty source
+// visits no pixel and leaves both results empty. `source` must be neither `render` nor `mask`.
+//
+// A large picture is shared between the calling thread and up to hardware_concurrency() - 1
+// worker threads, in chunks of rows; a small one is done on the calling thread alone. The
+// result is the same either way. `onRow(y)` is called on the calling thread only, once per
+// row, in row order, never per pixel: rows are reported as their chunks are taken up, so a
+// reported row may not be finished yet, but every row has been reported and every pixel
+// written when the function returns. If `onRow` throws, the workers stop at their next chunk
+// and are joined before the exception leaves; the results are then partly written.
 void RenderPixels(const TBitmap32& source, const CentralColor& cc, const Thresholds& thresholds,
                   TBitmap32& render, TBitmap32& mask,
                   const std::function<void(std::int32_t row)>& onRow = {});

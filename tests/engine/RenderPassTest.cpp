@@ -6,6 +6,8 @@
 
 #include <climits>
 #include <cstdlib>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace tintavo {
@@ -147,6 +149,59 @@ TEST(RenderPass, TinyAndEmptyPictures) {
     EXPECT_TRUE(rows.empty());
     EXPECT_TRUE(out.render.IsEmpty());
     EXPECT_TRUE(out.mask.IsEmpty());
+}
+
+// Large enough to be shared among threads: the result is still the rule pixel by pixel, and
+// the progress comes on the calling thread, every row once, in order.
+TEST(RenderPass, LargePictureMatchesTheRuleAndReportsRowsInOrder) {
+    const TBitmap32 photo = test::MakePhoto(1531, 419, 11);
+    const CentralColor cc{140, 110, 90};
+    const Thresholds t{60, 50, 70};
+    const auto caller = std::this_thread::get_id();
+    Rendered out;
+    for (int pass = 0; pass < 2; ++pass) { // the second pass reuses the buffers
+        std::vector<std::int32_t> rows;
+        bool otherThread = false;
+        RenderPixels(photo, cc, t, out.render, out.mask, [&](std::int32_t y) {
+            otherThread = otherThread || std::this_thread::get_id() != caller;
+            rows.push_back(y);
+        });
+        EXPECT_FALSE(otherThread);
+        ASSERT_EQ(rows.size(), 419u);
+        for (std::size_t y = 0; y < rows.size(); ++y) {
+            ASSERT_EQ(rows[y], static_cast<std::int32_t>(y));
+        }
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < photo.PixelCount(); ++i) {
+            const TColor32 col = photo.Bits()[i];
+            const bool keep = IsKept(col, cc, t);
+            kept += keep ? 1 : 0;
+            ASSERT_EQ(out.render.Bits()[i], keep ? col : Desaturate(col)) << i;
+            ASSERT_EQ(out.mask.Bits()[i], keep ? MaskKept : MaskGreyed) << i;
+        }
+        EXPECT_GT(kept, 0u) << "the settings should keep part of the picture";
+        EXPECT_LT(kept, photo.PixelCount());
+    }
+}
+
+// A progress callback that throws leaves the render through the caller, with no worker left
+// running on the buffers.
+TEST(RenderPass, ThrowingProgressStopsTheRender) {
+    const TBitmap32 photo = test::MakePhoto(1024, 512, 5);
+    Rendered out;
+    std::int32_t last = -1;
+    EXPECT_THROW(RenderPixels(photo, {}, {}, out.render, out.mask,
+                              [&last](std::int32_t y) {
+                                  last = y;
+                                  if (y == 100) {
+                                      throw std::runtime_error("cancelled");
+                                  }
+                              }),
+                 std::runtime_error);
+    EXPECT_EQ(last, 100);
+    // The buffers are whole and usable again.
+    RenderPixels(photo, {}, {255, 255, 255}, out.render, out.mask);
+    EXPECT_EQ(out.render.PixelAt(1023, 511), photo.PixelAt(1023, 511));
 }
 
 } // namespace
