@@ -1,5 +1,6 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/PosixIo.h"
 #include "platform/RegistryHive.h"
 
 #include <cerrno>
@@ -137,20 +138,6 @@ std::string ToLowerAscii(std::string text) {
         }
     }
     return text;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t done = ::write(fd, bytes.data(), bytes.size());
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
 }
 
 // Writes the content through a temporary file that replaces the target, so that a failed

@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "platform/PosixIo.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -91,20 +93,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content) {
             return ReadResult::Failed;
         }
     }
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t done = ::write(fd, bytes.data(), bytes.size());
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
 }
 
 // Writes the text to a fresh file beside the target and puts it in the target's place.
