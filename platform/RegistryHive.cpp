@@ -1,5 +1,7 @@
 #include "platform/RegistryHive.h"
 
+#include "platform/HexDigit.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -46,19 +48,6 @@ bool IsBelow(const std::string& path, const std::string& parent) {
 std::string ParentOf(const std::string& path) {
     const auto pos = path.rfind('\\');
     return pos == std::string::npos ? std::string() : path.substr(0, pos);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 std::string Trim(const std::string& text) {
