@@ -714,6 +714,8 @@ private slots:
         chooser.InitialDir = QString::fromStdString(folder.string());
         QFileDialog dialog;
         chooser.Configure(dialog);
+        // As the program does: a chooser that is never shown may never list its folder.
+        dialog.show();
         auto* list = dialog.findChild<QListView*>(QStringLiteral("listView"));
         QVERIFY(list != nullptr);
         const auto names = [&] {
