@@ -20,6 +20,8 @@ struct ProfileText {
     std::vector<std::string> lines;
     std::string lineEnd = "\n";
     bool endsWithLineEnd = true;
+    // Editors that save with a byte-order mark would otherwise hide the first section header.
+    bool byteOrderMark = false;
 };
 
 std::optional<std::string> ReadFile(const std::string& path) {
@@ -41,6 +43,10 @@ ProfileText SplitLines(const std::string& content) {
         text.lineEnd = "\r\n";
     }
     std::size_t start = 0;
+    if (content.rfind("\xEF\xBB\xBF", 0) == 0) {
+        text.byteOrderMark = true;
+        start = 3;
+    }
     while (start < content.size()) {
         auto end = content.find('\n', start);
         const bool terminated = end != std::string::npos;
@@ -148,6 +154,12 @@ bool StoreFile(const std::string& path, const std::string& content) {
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
+        return false;
+    }
+    // Replacing the file by a rename would get round its protection: a write-protected
+    // settings file stays as it is and the write fails, as it would in place.
+    const mode_t writeBits = S_IWUSR | S_IWGRP | S_IWOTH;
+    if (exists && ((existing.st_mode & writeBits) == 0 || ::access(path.c_str(), W_OK) != 0)) {
         return false;
     }
     std::string temp = folder + "/.settings.XXXXXX";
@@ -305,7 +317,7 @@ bool WriteProfileString(const std::string& file, const std::string& section,
         text.lines.push_back("[" + section + "]");
         text.lines.push_back(newLine);
     }
-    std::string out;
+    std::string out = text.byteOrderMark ? "\xEF\xBB\xBF" : "";
     for (std::size_t i = 0; i < text.lines.size(); ++i) {
         out += text.lines[i];
         out += text.lineEnd;

@@ -30,7 +30,7 @@ bool IsTrimmed(char c) {
 
 std::optional<std::int32_t> ToInt32(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+    while (i < text.size() && text[i] == ' ') {
         ++i;
     }
     bool negative = false;

@@ -264,11 +264,13 @@ std::string GetProductVersion(const std::string& originalPath) {
         // 4. Placeholder 1.0.0.0.
         if ((r == "1.0.0.0" || r == "1.0.0.1") && !fv.empty() && IsDigitsAndDots(fv)) {
             r = Padded(NormalizeVersionText(fv));
-            if (r == "1.0.0.0" || r == "1.0.0.1") {
-                const std::string t = NormalizeVersionText(pv);
-                if (V(t).NewerThan(V(r))) {
-                    r = t;
-                }
+        }
+        // Whether or not the FileVersion had a say, a placeholder left standing gives way to a
+        // newer product version.
+        if (r == "1.0.0.0" || r == "1.0.0.1") {
+            const std::string t = NormalizeVersionText(pv);
+            if (V(t).NewerThan(V(r))) {
+                r = t;
             }
         }
         // 5. Zero version.

@@ -51,6 +51,15 @@ TEST(ProfileWrite, ReplacesAppendsAndKeepsTheRest) {
                               "[Other]\r\nx=1\r\n[Third]\r\nc=\r\n");
 }
 
+TEST(ProfileWrite, AByteOrderMarkIsReadPastAndKept) {
+    TestSandbox sandbox;
+    const std::string file = (sandbox.root() / "settings.ini").string();
+    writeFile(file, "\xEF\xBB\xBF[Settings]\na=1\n");
+    EXPECT_EQ(ProfileSectionNames(file, "Settings", 16384), (std::vector<std::string>{"a"}));
+    ASSERT_TRUE(WriteProfileString(file, "Settings", "b", "2"));
+    EXPECT_EQ(readFile(file), "\xEF\xBB\xBF[Settings]\na=1\nb=2\n");
+}
+
 TEST(ProfileWrite, FailsWithoutLeavingAnything) {
     TestSandbox sandbox;
     EXPECT_FALSE(

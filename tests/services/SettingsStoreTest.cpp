@@ -144,6 +144,13 @@ TEST(SettingsStore, ExportFailureRaisesTheFrenchWriteError) {
     } catch (const SettingsFileError& error) {
         EXPECT_EQ(std::string(error.what()), "Impossible d'écrire dans " + blocked.string());
     }
+
+    // A write-protected settings file is neither replaced nor changed, whoever runs the export.
+    const fs::path frozen = sandbox.root() / "frozen.ini";
+    writeFile(frozen, "[Settings]\na=0\n");
+    fs::permissions(frozen, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_THROW(ExportSettings("Tintavo", frozen.string()), SettingsFileError);
+    EXPECT_EQ(readFile(frozen), "[Settings]\na=0\n");
 }
 
 TEST(SettingsStore, FailedRegistryWritesRaiseTheFrenchSetError) {

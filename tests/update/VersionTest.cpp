@@ -21,6 +21,7 @@ TEST(ZelkVersion, ParsesTextsAsTheUpdateServiceAndResourcesWriteThem) {
         {"1.8.0.17\r\n", 1, 8, 0, 0}, // as a reply body often ends
         {"1.2.3.4 ", 1, 2, 3, 0},     // trailing blank
         {" 7.1", 7, 1, 0, 0},         // leading blank accepted
+        {"\t7.1", 0, 1, 0, 0},        // a tab is no blank
         {"1.70000.0.1", 1, 0, 0, 1},  // above 65535 becomes 0
         {"70000.0.0.0", 0, 0, 0, 0},
         {"V1.2", 0, 2, 0, 0},
