@@ -105,6 +105,22 @@ void Wire(TMainDlg* window, Sender* sender, Signal signal, void (TMainDlg::*hand
     });
 }
 
+// A slider's change handler runs for every change of its position and, besides, for every
+// scroll action of the user that leaves the position where it was (Home at 0, a click on the
+// thumb): touching a slider renders again, for instance after typing a Central Color.
+void WireTrackbar(TMainDlg* window, QSlider* slider, void (TMainDlg::*handler)()) {
+    Wire(window, slider, &QSlider::valueChanged, handler);
+    const auto unchanged = [window, slider, handler] {
+        if (slider->sliderPosition() == slider->value()) {
+            RunHandler([window, handler] { (window->*handler)(); });
+        }
+    };
+    // The action has moved the slider's position but not yet its value: a move shows as a
+    // difference between the two, and valueChanged follows.
+    QObject::connect(slider, &QAbstractSlider::actionTriggered, window, unchanged);
+    QObject::connect(slider, &QAbstractSlider::sliderReleased, window, unchanged);
+}
+
 } // namespace
 
 TApplicationEvents::TApplicationEvents(QObject* parent) : QObject(parent) {
@@ -205,7 +221,6 @@ void TMainDlg::BuildLayout() {
     narrow_btn = MakeButton(GroupBox2, QStringLiteral("Narrow"), 286, 13, 51);
     medium_btn = MakeButton(GroupBox2, QStringLiteral("Medium"), 286, 45, 51);
     large_btn = MakeButton(GroupBox2, QStringLiteral("Large"), 286, 77, 51);
-    temp_btn->raise();
 
     // "Central Color (CC)".
     GroupBox3 = MakeGroup(c, QStringLiteral("Central Color (CC)"), 360, 168, 217, 121);
@@ -267,9 +282,9 @@ void TMainDlg::BuildLayout() {
     orgimg = Place(new TImage32(c), 416, 360, 400, 300);
 
     Wire(this, load_btn, &QPushButton::clicked, &TMainDlg::load_btnClick);
-    Wire(this, dist_r, &QSlider::valueChanged, &TMainDlg::dist_rChange);
-    Wire(this, dist_g, &QSlider::valueChanged, &TMainDlg::dist_gChange);
-    Wire(this, dist_b, &QSlider::valueChanged, &TMainDlg::dist_bChange);
+    WireTrackbar(this, dist_r, &TMainDlg::dist_rChange);
+    WireTrackbar(this, dist_g, &TMainDlg::dist_gChange);
+    WireTrackbar(this, dist_b, &TMainDlg::dist_bChange);
     Wire(this, narrow_btn, &QPushButton::clicked, &TMainDlg::narrow_btnClick);
     Wire(this, medium_btn, &QPushButton::clicked, &TMainDlg::medium_btnClick);
     Wire(this, large_btn, &QPushButton::clicked, &TMainDlg::large_btnClick);

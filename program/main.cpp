@@ -8,7 +8,13 @@
 
 #include <QStyleFactory>
 
+#include <string>
+#include <vector>
+
 int main(int argc, char* argv[]) {
+    // Qt takes its own options (-style, -reverse...) out of argv: the start-up report shows the
+    // command line as it was given.
+    const std::vector<std::string> given(argv, argv + argc);
     tintavo::TApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(tintavo::ApplicationTitle));
     // Fusion draws group boxes, trackbars and buttons the same on every desktop, so the
@@ -19,6 +25,10 @@ int main(int argc, char* argv[]) {
     tintavo::UseDesktopServicesForLaunching();
 
     tintavo::TMainDlg MainDlg;
+    MainDlg.CommandLine.clear();
+    for (const std::string& argument : given) {
+        MainDlg.CommandLine.append(QString::fromLocal8Bit(argument));
+    }
     // Created hidden beside the main window; "About..." shows it.
     tintavo::TAboutDlg AboutDlg(&MainDlg);
     MainDlg.show();

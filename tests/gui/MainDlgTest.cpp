@@ -346,6 +346,17 @@ private slots:
         dlg_->dist_g->triggerAction(QAbstractSlider::SliderSingleStepSub);
         QCOMPARE(Renders(), before + 4);
         QCOMPARE(dlg_->distg_lbl->text(), QStringLiteral("254"));
+        // ... and also when the step leaves it where it was, or the thumb is let go,
+        dlg_->dist_g->triggerAction(QAbstractSlider::SliderToMaximum);
+        dlg_->dist_g->triggerAction(QAbstractSlider::SliderToMaximum);
+        QCOMPARE(Renders(), before + 6);
+        dlg_->dist_g->setSliderDown(true);
+        dlg_->dist_g->setSliderDown(false);
+        QCOMPARE(Renders(), before + 7);
+        QCOMPARE(dlg_->distg_lbl->text(), QStringLiteral("255"));
+        // ... but the program setting a slider where it stands runs nothing.
+        dlg_->dist_g->setValue(255);
+        QCOMPARE(Renders(), before + 7);
     }
 
     void probeMapsViewPointsToPicturePixels() {
