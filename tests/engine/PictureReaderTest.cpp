@@ -272,6 +272,94 @@ TEST_F(PictureReader, Bitmaps32BitAreCopiedAsStored) {
     EXPECT_TRUE(SamePixels(bitmap, photo));
 }
 
+std::string Bytes32(std::initializer_list<std::uint32_t> values) {
+    std::string out;
+    for (const std::uint32_t v : values) {
+        for (int i = 0; i < 4; ++i) {
+            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        }
+    }
+    return out;
+}
+
+constexpr TColor32 Black = 0xFF000000u;
+constexpr TColor32 Red = 0xFFFF0000u;
+constexpr TColor32 Green = 0xFF00FF00u;
+constexpr TColor32 Blue = 0xFF0000FFu;
+
+std::vector<TColor32> PixelsOf(const TBitmap32& bitmap) {
+    return {bitmap.Bits(), bitmap.Bits() + bitmap.PixelCount()};
+}
+
+TEST_F(PictureReader, BitmapsWithChannelMasksAreDecodedOpaque) {
+    TBitmap32 bitmap;
+    // Five, six and five bits: full channels widen to 255, others repeat their bits.
+    const std::string pixels565("\x00\xF8\xE0\x07\x1F\x00\x10\x84", 8);
+    ReadPictureFile(
+        bitmap, Write("565.bmp", test::BitmapFile(40, 4, 1, 16, 3,
+                                                  Bytes32({0xF800, 0x07E0, 0x001F}), pixels565)));
+    EXPECT_EQ(PixelsOf(bitmap), (std::vector<TColor32>{Red, Green, Blue, 0xFF848284u}));
+    // Red in the low byte, the top byte unused: decoded, not copied, so alpha is 255.
+    ReadPictureFile(bitmap, Write("rgbx.bmp", test::BitmapFile(40, 2, 1, 32, 3,
+                                                               Bytes32({0xFF, 0xFF00, 0xFF0000}),
+                                                               Bytes32({0x00332211, 0x7FCCBBAA}))));
+    EXPECT_EQ(PixelsOf(bitmap), (std::vector<TColor32>{0xFF112233u, 0xFFAABBCCu}));
+    // A larger header holds the masks at the same place, and the pixels start where the file
+    // header says, not right after the first 54 bytes.
+    std::string masks = Bytes32({0xFF0000, 0xFF00, 0xFF});
+    std::string v5 = test::BitmapFile(124, 1, 1, 32, 3, "", Bytes32({0x00123456}));
+    v5.replace(54, masks.size(), masks);
+    ReadPictureFile(bitmap, Write("v5.bmp", v5));
+    EXPECT_EQ(PixelsOf(bitmap), (std::vector<TColor32>{0xFF123456u}));
+}
+
+TEST_F(PictureReader, RunLengthAndOldHeaderBitmapsAreDecoded) {
+    TBitmap32 bitmap;
+    ReadPictureFile(bitmap, Write("rle8.bmp", test::RunLength8Bitmap()));
+    EXPECT_EQ(PixelsOf(bitmap), (std::vector<TColor32>{Black, Black, Blue, Blue,  // top row
+                                                       Green, Blue, Green, Black, //
+                                                       Red, Red, Red, Black}));   // bottom row
+    ReadPictureFile(bitmap, Write("rle4.bmp", test::RunLength4Bitmap()));
+    EXPECT_EQ(PixelsOf(bitmap),
+              (std::vector<TColor32>{Blue, Red, Green, Black, Red, Green, Red, Black}));
+
+    // Codes that run past the picture or past the data stop the decoding, never the reader.
+    const std::string palette = Bytes32({0, 0xFF0000, 0xFF00, 0xFF});
+    const std::string damaged[] = {
+        std::string("\xFF\x01", 2),                 // a run longer than the row
+        std::string("\x00\x02\x09\x09\x02\x01", 6), // a move out of the picture
+        std::string("\x00\x08\x01\x02", 4),         // stored pixels cut short
+        std::string("\x00\x02\x01", 3),             // a move cut short
+        std::string("\x01", 1),                     // half a code
+    };
+    for (const std::string& codes : damaged) {
+        ReadPictureFile(bitmap,
+                        Write("damaged.bmp", test::BitmapFile(40, 4, 2, 8, 1, palette,
+                                                              codes + std::string(40, '\0'))));
+        EXPECT_EQ(bitmap.Width(), 4);
+    }
+    ExpectFailure(Write("top-down-rle.bmp", test::BitmapFile(40, 4, -2, 8, 1, palette, "\0\1")),
+                  "no valid size");
+
+    // The oldest header: 16-bit sizes and palette entries of three bytes.
+    std::string rows;
+    for (int y = 0; y < 3; ++y) {
+        rows += std::string("\x00\x00\xFF\x00\xFF\x00\xFF\x00\x00\x10\x20\x30", 12);
+    }
+    ReadPictureFile(bitmap, Write("core24.bmp", test::BitmapFile(12, 4, 3, 24, 0, "", rows)));
+    EXPECT_EQ(bitmap.PixelAt(0, 0), Red);
+    EXPECT_EQ(bitmap.PixelAt(3, 2), 0xFF302010u);
+    std::string palette3;
+    for (int i = 0; i < 256; ++i) {
+        palette3 += {static_cast<char>(i), static_cast<char>(255 - i), '\0'};
+    }
+    ReadPictureFile(bitmap,
+                    Write("core8.bmp", test::BitmapFile(12, 4, 1, 8, 0, palette3,
+                                                        std::string("\x00\x01\x80\xFF", 4))));
+    EXPECT_EQ(PixelsOf(bitmap),
+              (std::vector<TColor32>{0xFF00FF00u, 0xFF00FE01u, 0xFF007F80u, 0xFF0000FFu}));
+}
+
 void Patch32(std::string& bytes, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);

@@ -143,6 +143,65 @@ void Put32(std::string& out, std::uint32_t v) {
 
 } // namespace
 
+std::string BitmapFile(std::uint32_t infoSize, std::int32_t width, std::int32_t height,
+                       unsigned bits, std::uint32_t compression, const std::string& between,
+                       const std::string& pixels) {
+    const auto offset = static_cast<std::uint32_t>(14 + infoSize + between.size());
+    std::string out = "BM";
+    Put32(out, offset + static_cast<std::uint32_t>(pixels.size()));
+    Put32(out, 0);
+    Put32(out, offset);
+    Put32(out, infoSize);
+    if (infoSize == 12) {
+        Put16(out, static_cast<std::uint32_t>(width));
+        Put16(out, static_cast<std::uint32_t>(height));
+        Put16(out, 1);
+        Put16(out, bits);
+    } else {
+        Put32(out, static_cast<std::uint32_t>(width));
+        Put32(out, static_cast<std::uint32_t>(height));
+        Put16(out, 1);
+        Put16(out, bits);
+        Put32(out, compression);
+        Put32(out, static_cast<std::uint32_t>(pixels.size()));
+        Put32(out, 2835);
+        Put32(out, 2835);
+        Put32(out, 0);
+        Put32(out, 0);
+        out.resize(14 + infoSize, '\0');
+    }
+    return out + between + pixels;
+}
+
+namespace {
+
+// Black, red, green and blue as stored in a palette (blue, green, red, unused).
+const std::string FourColours("\0\0\0\0"
+                              "\0\0\xFF\0"
+                              "\0\xFF\0\0"
+                              "\xFF\0\0\0",
+                              16);
+
+} // namespace
+
+std::string RunLength8Bitmap() {
+    const std::string codes("\x03\x01\x00\x00"         // bottom row: three red, line end
+                            "\x00\x03\x02\x03\x02\x00" // green, blue, green stored, padded
+                            "\x00\x00"                 // line end
+                            "\x00\x02\x02\x00"         // move two right on the top row
+                            "\x02\x03\x00\x01",        // two blue, end of picture
+                            20);
+    return BitmapFile(40, 4, 3, 8, 1, FourColours, codes);
+}
+
+std::string RunLength4Bitmap() {
+    const std::string codes("\x03\x12\x00\x00" // bottom row: red, green, red, line end
+                            "\x00\x03\x31\x20" // blue, red, green stored
+                            "\x00\x01",        // end of picture
+                            10);
+    return BitmapFile(40, 4, 2, 4, 2, FourColours, codes);
+}
+
 std::string EncodeBitmap(const TBitmap32& picture, int bitsPerPixel, bool topDown) {
     const auto width = static_cast<std::uint32_t>(picture.Width());
     const auto height = static_cast<std::uint32_t>(picture.Height());

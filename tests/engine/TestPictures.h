@@ -34,6 +34,17 @@ TBitmap32 DecodeReferenceJpeg(const std::string& bytes);
 // height is written when topDown is set.
 std::string EncodeBitmap(const TBitmap32& picture, int bitsPerPixel, bool topDown = false);
 
+// A bitmap file around hand-made content: a header of `infoSize` bytes (12 for the oldest form,
+// else 40 or more), the bytes between header and pixels (masks, palette) and the pixel data.
+std::string BitmapFile(std::uint32_t infoSize, std::int32_t width, std::int32_t height,
+                       unsigned bits, std::uint32_t compression, const std::string& between,
+                       const std::string& pixels);
+
+// Small run-length coded bitmaps (4 × 3 of 8 bits, 4 × 2 of 4 bits) over a palette of black, red,
+// green and blue, using every kind of code: runs, stored pixels, line ends, a move and the end.
+std::string RunLength8Bitmap();
+std::string RunLength4Bitmap();
+
 // Deterministic pseudo-random numbers for tests that need many inputs.
 class TestRandom {
 public:

@@ -28,6 +28,8 @@ std::vector<std::string> Seeds() {
         test::EncodeBitmap(photo, 8),
         test::EncodeBitmap(photo, 24),
         test::EncodeBitmap(photo, 32, true),
+        test::RunLength8Bitmap(),
+        test::RunLength4Bitmap(),
     };
 }
 
