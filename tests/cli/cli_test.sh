@@ -56,7 +56,8 @@ bad_arguments)
     run 2 --cc 1,2,3 --thresholds 4 --mask m.png --out-dir . in.jpg; expect_err "--mask"
     run 2 --cc 1,2,3 --thresholds 4 in.jpg -o x.png --mask x.png; expect_err "same file"
     run 2 --cc 1,2,3 --thresholds 4 in.jpg -o;                   expect_err "needs a value"
-    one_line_err 2 # the reason, then where to find help
+    one_line_err 1 # the reason and where to find help, on one line
+    expect_err "--help"
     no_leftovers
     ;;
 good_run)

@@ -150,8 +150,8 @@ int Run(int argc, char** argv) {
     try {
         options = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const UsageError& error) {
-        PrintError(error.what());
-        std::cerr << "Try '" << Program << " --help' for more information.\n";
+        // One line, the way to the help included, so scripts can show it as it is.
+        PrintError(std::string(error.what()) + " (see '" + Program + " --help')");
         return 2;
     }
     if (options.Help) {
