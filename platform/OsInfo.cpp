@@ -1,5 +1,7 @@
 #include "platform/OsInfo.h"
 
+#include "platform/AsciiText.h"
+
 #include <array>
 #include <clocale>
 #include <cstdio>
@@ -24,17 +26,7 @@ std::string ReadTextFile(const char* path) {
 
 // The PRETTY_NAME of an os-release text, its quotes and shell escapes removed.
 std::string PrettyName(const std::string& osRelease) {
-    std::size_t start = 0;
-    while (start < osRelease.size()) {
-        auto end = osRelease.find('\n', start);
-        if (end == std::string::npos) {
-            end = osRelease.size();
-        }
-        std::string line = osRelease.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
+    for (const std::string& line : TextLines(osRelease)) {
         const std::string key = "PRETTY_NAME=";
         if (line.rfind(key, 0) != 0) {
             continue;

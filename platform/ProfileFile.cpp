@@ -1,5 +1,6 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/AsciiText.h"
 #include "platform/PosixIo.h"
 #include "platform/RegistryHive.h"
 
@@ -19,7 +20,6 @@ namespace {
 struct ProfileText {
     std::vector<std::string> lines;
     std::string lineEnd = "\n";
-    bool endsWithLineEnd = true;
     // Editors that save with a byte-order mark would otherwise hide the first section header.
     bool byteOrderMark = false;
 };
@@ -37,30 +37,17 @@ std::optional<std::string> ReadFile(const std::string& path) {
     return content;
 }
 
-ProfileText SplitLines(const std::string& content) {
+ProfileText SplitProfile(const std::string& content) {
     ProfileText text;
     if (content.find("\r\n") != std::string::npos) {
         text.lineEnd = "\r\n";
     }
-    std::size_t start = 0;
-    if (content.rfind("\xEF\xBB\xBF", 0) == 0) {
+    std::string_view body = content;
+    if (body.starts_with("\xEF\xBB\xBF")) {
         text.byteOrderMark = true;
-        start = 3;
+        body.remove_prefix(3);
     }
-    while (start < content.size()) {
-        auto end = content.find('\n', start);
-        const bool terminated = end != std::string::npos;
-        if (!terminated) {
-            end = content.size();
-        }
-        std::string line = content.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        text.lines.push_back(std::move(line));
-        text.endsWithLineEnd = terminated;
-        start = end + 1;
-    }
+    text.lines = TextLines(body);
     return text;
 }
 
@@ -137,15 +124,6 @@ std::string CutAtCharacter(const std::string& text, std::size_t maxBytes) {
     return text.substr(0, cut);
 }
 
-std::string ToLowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
 // Writes the content through a temporary file that replaces the target, so that a failed
 // write never leaves half a file; where the folder admits no new file, writes in place.
 bool StoreFile(const std::string& path, const std::string& content) {
@@ -208,11 +186,11 @@ std::vector<std::pair<std::string, std::string>> ReadSection(const ProfileText& 
     // The first line of each name gives its value, whatever the case of its letters.
     std::unordered_map<std::string, std::string> firstValues;
     for (const auto& entry : entries) {
-        firstValues.emplace(ToLowerAscii(entry.name), entry.value);
+        firstValues.emplace(Lower(entry.name), entry.value);
     }
     const std::size_t valueLimit = valueBufferSize > 0 ? valueBufferSize - 1 : 0;
     const auto valueOf = [&](const std::string& name) {
-        const auto found = firstValues.find(ToLowerAscii(name));
+        const auto found = firstValues.find(Lower(name));
         return found == firstValues.end() ? std::string()
                                           : CutAtCharacter(found->second, valueLimit);
     };
@@ -247,7 +225,7 @@ std::vector<std::pair<std::string, std::string>> ProfileSectionValues(const std:
     if (!content) {
         return {};
     }
-    return ReadSection(SplitLines(*content), section, namesBufferSize, valueBufferSize);
+    return ReadSection(SplitProfile(*content), section, namesBufferSize, valueBufferSize);
 }
 
 std::vector<std::string> ProfileSectionNames(const std::string& file, const std::string& section,
@@ -265,7 +243,7 @@ std::string ProfileString(const std::string& file, const std::string& section,
     const std::size_t limit = bufferSize > 0 ? bufferSize - 1 : 0;
     const auto content = ReadFile(file);
     if (content) {
-        const ProfileText text = SplitLines(*content);
+        const ProfileText text = SplitProfile(*content);
         const auto range = FindSection(text.lines, section);
         for (std::size_t i = range ? range->first : 0; range && i < range->second; ++i) {
             const auto entry = EntryOf(text.lines[i]);
@@ -295,7 +273,7 @@ bool WriteProfileString(const std::string& file, const std::string& section,
         }
         content = *read;
     }
-    ProfileText text = SplitLines(content);
+    ProfileText text = SplitProfile(content);
     if (const auto range = FindSection(text.lines, section)) {
         std::size_t insertAt = range->first;
         bool replaced = false;

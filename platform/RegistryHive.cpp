@@ -1,6 +1,6 @@
 #include "platform/RegistryHive.h"
 
-#include "platform/HexDigit.h"
+#include "platform/AsciiText.h"
 
 #include <algorithm>
 #include <array>
@@ -13,36 +13,13 @@ namespace {
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
 
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string ToLower(std::string text) {
-    for (char& c : text) {
-        c = AsciiLower(c);
-    }
-    return text;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // True when path lies strictly below parent.
 bool IsBelow(const std::string& path, const std::string& parent) {
     if (parent.empty()) {
         return !path.empty();
     }
     return path.size() > parent.size() + 1 && path[parent.size()] == '\\' &&
-           SameName(path.substr(0, parent.size()), parent);
+           EqualsNoCase(path.substr(0, parent.size()), parent);
 }
 
 std::string ParentOf(const std::string& path) {
@@ -362,7 +339,7 @@ std::uint32_t RegValue::AsDWord() const {
 }
 
 bool RegNamesEqual(const std::string& a, const std::string& b) {
-    return SameName(a, b);
+    return EqualsNoCase(a, b);
 }
 
 std::string NormalizeKeyPath(const std::string& path) {
@@ -382,21 +359,7 @@ std::string NormalizeKeyPath(const std::string& path) {
 }
 
 std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string& rootName) {
-    // Split into lines, CRLF or LF.
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(std::move(line));
-        start = end + 1;
-    }
+    const std::vector<std::string> lines = TextLines(text);
     RegHive hive;
     std::size_t index = 0;
     while (index < lines.size() && Trim(lines[index]).empty()) {
@@ -427,12 +390,12 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             }
             const std::string full = line.substr(1, line.size() - 2);
             const std::string root = full.substr(0, full.find('\\'));
-            if (!SameName(root, rootName)) {
+            if (!EqualsNoCase(root, rootName)) {
                 return std::nullopt;
             }
             currentKey = NormalizeKeyPath(full.substr(root.size()));
             hive.CreateKey(*currentKey);
-            currentLower = ToLower(*currentKey) + '\n';
+            currentLower = Lower(*currentKey) + '\n';
             // Keys only grow while parsing, so the index stays valid for this key's lines.
             currentIndex = static_cast<std::size_t>(hive.FindKey(*currentKey) - hive.keys_.data());
             continue;
@@ -471,7 +434,7 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             return std::nullopt;
         }
         // Names seen once per key go straight in; a repeated one replaces the earlier value.
-        if (seen.insert(currentLower + ToLower(value->name)).second) {
+        if (seen.insert(currentLower + Lower(value->name)).second) {
             hive.keys_[currentIndex].values.push_back(std::move(*value));
         } else {
             hive.SetValue(*currentKey, *value);
@@ -503,7 +466,7 @@ std::string RegHive::Serialize(const std::string& rootName) const {
 const RegKey* RegHive::FindKey(const std::string& path) const {
     const std::string normal = NormalizeKeyPath(path);
     for (const auto& key : keys_) {
-        if (SameName(key.path, normal)) {
+        if (EqualsNoCase(key.path, normal)) {
             return &key;
         }
     }
@@ -522,7 +485,7 @@ std::vector<std::string> RegHive::SubkeyNames(const std::string& path) const {
     const std::string normal = NormalizeKeyPath(path);
     std::vector<std::string> names;
     for (const auto& key : keys_) {
-        if (IsBelow(key.path, normal) && SameName(ParentOf(key.path), normal)) {
+        if (IsBelow(key.path, normal) && EqualsNoCase(ParentOf(key.path), normal)) {
             names.push_back(key.path.substr(key.path.rfind('\\') + 1));
         }
     }
@@ -553,7 +516,7 @@ bool RegHive::DeleteKeyTree(const std::string& path) {
         return false;
     }
     std::erase_if(keys_, [&](const RegKey& key) {
-        return SameName(key.path, normal) || IsBelow(key.path, normal);
+        return EqualsNoCase(key.path, normal) || IsBelow(key.path, normal);
     });
     return true;
 }
@@ -564,7 +527,7 @@ bool RegHive::SetValue(const std::string& path, const RegValue& value) {
         return false;
     }
     for (auto& existing : key->values) {
-        if (SameName(existing.name, value.name)) {
+        if (EqualsNoCase(existing.name, value.name)) {
             existing.type = value.type;
             existing.data = value.data;
             return true;
@@ -580,7 +543,8 @@ bool RegHive::DeleteValue(const std::string& path, const std::string& name) {
         return false;
     }
     const auto before = key->values.size();
-    std::erase_if(key->values, [&](const RegValue& value) { return SameName(value.name, name); });
+    std::erase_if(key->values,
+                  [&](const RegValue& value) { return EqualsNoCase(value.name, name); });
     return key->values.size() != before;
 }
 
@@ -589,7 +553,7 @@ bool RegHive::IsEmpty() const {
         if (!key.values.empty()) {
             return false;
         }
-        if (!key.path.empty() && !SameName(key.path, "SOFTWARE")) {
+        if (!key.path.empty() && !EqualsNoCase(key.path, "SOFTWARE")) {
             return false;
         }
     }

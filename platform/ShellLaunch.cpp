@@ -1,6 +1,6 @@
 #include "platform/ShellLaunch.h"
 
-#include "platform/HexDigit.h"
+#include "platform/AsciiText.h"
 
 #include <cctype>
 #include <cerrno>

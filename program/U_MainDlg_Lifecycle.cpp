@@ -6,6 +6,7 @@
 #include "about/U_about.h"
 #include "engine/TBitmap32.h"
 #include "files/U_DragDrop.h"
+#include "platform/AsciiText.h"
 #include "platform/PathUtils.h"
 #include "platform/ProgramPath.h"
 #include "program/IntegerField.h"
@@ -71,23 +72,9 @@ std::string ExtractFileExt(const std::string& name) {
     return name.substr(dot);
 }
 
-// Compares two texts ignoring the case of the letters A to Z only.
-bool SameTextAscii(const std::string& a, const std::string& b) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsJpegFileName(const std::string& name) {
     const std::string ext = ExtractFileExt(name);
-    return SameTextAscii(ext, ".jpg") || SameTextAscii(ext, ".jpeg");
+    return platform::EqualsNoCase(ext, ".jpg") || platform::EqualsNoCase(ext, ".jpeg");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "services/U_TovikUtils.h"
 
+#include "platform/AsciiText.h"
 #include "platform/InstalledPrograms.h"
 #include "platform/OsInfo.h"
 #include "platform/PathUtils.h"
@@ -19,31 +20,6 @@ namespace tintavo {
 using platform::IncludeTrailingPathDelimiter;
 
 namespace {
-
-char AsciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool StartsWithIgnoringAsciiCase(const std::string& entry, const std::string& name) {
-    const std::string head = entry.substr(0, name.size());
-    if (head.size() != name.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < head.size(); ++i) {
-        if (AsciiUpper(head[i]) != AsciiUpper(name[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Windows matches "*.SPK" without regard to case.
-bool EndsWithIgnoringAsciiCase(const std::string& text, const std::string& tail) {
-    if (tail.size() > text.size()) {
-        return false;
-    }
-    return StartsWithIgnoringAsciiCase(text.substr(text.size() - tail.size()), tail);
-}
 
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
@@ -74,7 +50,7 @@ bool IsRealFolder(const std::string& path) {
 
 bool IsInstalled(const std::string& productName) {
     for (const auto& entry : platform::InstalledProgramNames()) {
-        if (StartsWithIgnoringAsciiCase(entry, productName)) {
+        if (platform::StartsNoCase(entry, productName)) {
             return true;
         }
     }
@@ -127,7 +103,7 @@ bool DeleteTree(const std::string& folder, const std::string& extension) {
     const bool everything = extension == "*";
     const std::string tail = "." + extension;
     for (const auto& name : FolderEntries(base)) {
-        if (!everything && !EndsWithIgnoringAsciiCase(name, tail)) {
+        if (!everything && !platform::EndsNoCase(name, tail)) {
             continue;
         }
         const std::string path = base + name;

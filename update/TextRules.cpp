@@ -1,26 +1,13 @@
 #include "update/TextRules.h"
 
+#include "platform/AsciiText.h"
+
 #include <algorithm>
 #include <limits>
 
 namespace tintavo::text {
 
 namespace {
-
-char LowerChar(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    const char l = LowerChar(c);
-    if (l >= 'a' && l <= 'f') {
-        return l - 'a' + 10;
-    }
-    return -1;
-}
 
 bool IsTrimmed(char c) {
     return static_cast<unsigned char>(c) <= ' ';
@@ -39,10 +26,10 @@ std::optional<std::int32_t> ToInt32(std::string_view text) {
         ++i;
     }
     int base = 10;
-    if (i < text.size() && (text[i] == '$' || LowerChar(text[i]) == 'x')) {
+    if (i < text.size() && (text[i] == '$' || platform::AsciiLower(text[i]) == 'x')) {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && LowerChar(text[i + 1]) == 'x') {
+    } else if (i + 1 < text.size() && text[i] == '0' && platform::AsciiLower(text[i + 1]) == 'x') {
         base = 16;
         i += 2;
     }
@@ -53,7 +40,7 @@ std::optional<std::int32_t> ToInt32(std::string_view text) {
     constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::int64_t value = 0;
     for (; i < text.size(); ++i) {
-        const int digit = base == 16 ? HexDigit(text[i])
+        const int digit = base == 16 ? platform::HexDigit(text[i])
                                      : ((text[i] >= '0' && text[i] <= '9') ? text[i] - '0' : -1);
         if (digit < 0) {
             return std::nullopt;
@@ -82,27 +69,6 @@ std::string Trim(std::string_view text) {
         --e;
     }
     return std::string(text.substr(b, e - b));
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), LowerChar);
-    return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerChar(x) == LowerChar(y);
-           });
-}
-
-bool StartsNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool EndsNoCase(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() &&
-           EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 std::size_t FindNoCase(std::string_view text, std::string_view what, std::size_t from) {

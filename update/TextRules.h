@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/AsciiText.h"
+
 // Small text rules shared by the version reader and the product identification. Texts are
 // 8-bit (UTF-8 on this system); case is folded for ASCII letters only.
 namespace tintavo::text {
@@ -20,10 +22,10 @@ inline std::int32_t ToInt32Def(std::string_view text, std::int32_t fallback) {
 // Removes blanks and control characters at both ends.
 std::string Trim(std::string_view text);
 
-std::string Lower(std::string_view text);
-bool EqualsNoCase(std::string_view a, std::string_view b);
-bool StartsNoCase(std::string_view text, std::string_view prefix);
-bool EndsNoCase(std::string_view text, std::string_view suffix);
+using platform::EndsNoCase;
+using platform::EqualsNoCase;
+using platform::Lower;
+using platform::StartsNoCase;
 // Position of the first occurrence, ignoring case, from `from`; npos when absent.
 std::size_t FindNoCase(std::string_view text, std::string_view what, std::size_t from = 0);
 bool ContainsNoCase(std::string_view text, std::string_view what);
