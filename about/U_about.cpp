@@ -27,6 +27,13 @@ QString ProgramVersionText() {
     return QString::fromStdString(GetFileVersionText(platform::ProgramFilePath()));
 }
 
+// A control of the form with its name and place.
+template <class Control> Control* Named(Control* control, const char* name, const QRect& place) {
+    control->setObjectName(name);
+    control->setGeometry(place);
+    return control;
+}
+
 } // namespace
 
 std::string MakerSiteAddress(const std::string& path) {
@@ -69,13 +76,10 @@ TAboutDlg::TAboutDlg(QWidget* owner)
     Image1->setGeometry(0, 0, banner.isNull() ? 388 : banner.width(),
                         banner.isNull() ? 96 : banner.height());
 
-    all_grp = new QGroupBox(this);
-    all_grp->setObjectName("all_grp");
-    all_grp->setGeometry(1, 97, 384, 184);
+    all_grp = Named(new QGroupBox(this), "all_grp", {1, 97, 384, 184});
 
-    Application_grp = new QGroupBox("Application", all_grp);
-    Application_grp->setObjectName("Application_grp");
-    Application_grp->setGeometry(5, 12, 249, 53);
+    Application_grp =
+        Named(new QGroupBox("Application", all_grp), "Application_grp", {5, 12, 249, 53});
 
     appname_lbl = new QLabel("Application name :", Application_grp);
     appname_lbl->setObjectName("appname_lbl");
@@ -84,23 +88,13 @@ TAboutDlg::TAboutDlg(QWidget* owner)
     version_lbl->setObjectName("version_lbl");
     version_lbl->move(8, 32);
 
-    orvane_grp = new QGroupBox("Orvane", all_grp);
-    orvane_grp->setObjectName("orvane_grp");
-    orvane_grp->setGeometry(260, 12, 113, 117);
+    orvane_grp = Named(new QGroupBox("Orvane", all_grp), "orvane_grp", {260, 12, 113, 117});
 
-    email_btn = new QPushButton("Email", orvane_grp);
-    email_btn->setObjectName("email_btn");
-    email_btn->setGeometry(8, 16, 97, 28);
-    web_btn = new QPushButton("Web Site", orvane_grp);
-    web_btn->setObjectName("web_btn");
-    web_btn->setGeometry(8, 48, 97, 28);
-    forum_btn = new QPushButton("Forums", orvane_grp);
-    forum_btn->setObjectName("forum_btn");
-    forum_btn->setGeometry(8, 80, 97, 28);
+    email_btn = Named(new QPushButton("Email", orvane_grp), "email_btn", {8, 16, 97, 28});
+    web_btn = Named(new QPushButton("Web Site", orvane_grp), "web_btn", {8, 48, 97, 28});
+    forum_btn = Named(new QPushButton("Forums", orvane_grp), "forum_btn", {8, 80, 97, 28});
 
-    ok_btn = new QPushButton("Ok", all_grp);
-    ok_btn->setObjectName("ok_btn");
-    ok_btn->setGeometry(274, 139, 81, 33);
+    ok_btn = Named(new QPushButton("Ok", all_grp), "ok_btn", {274, 139, 81, 33});
     ok_btn->setDefault(true);
 
     connect(email_btn, &QPushButton::clicked, this, &TAboutDlg::email_btnClick);
