@@ -68,6 +68,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "turns grey. The package holds the window program and tintavo-cli, which applies the same\n"
     "colour keep to files, for batches and scripts.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_HOMEPAGE_URL https://www.orvane.example)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
