@@ -66,6 +66,10 @@ check "man page tintavo.1 in the package" test -s "$share/man/man1/tintavo.1"
 for page in "$share"/man/man1/*; do
     check "man page $(basename "$page") renders without warnings" man_renders_cleanly "$page"
 done
+completion="$share/bash-completion/completions/tintavo-cli"
+if [ -e "$completion" ]; then
+    check "bash completion parses" bash -n "$completion"
+fi
 for program in tintavo tintavo-cli; do
     check "$program --version" prints_version "$unpacked/usr/bin/$program"
 done
