@@ -11,10 +11,12 @@ DEPS = cmake ninja-build g++ pkg-config make \
        libjpeg-dev libexif-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
        qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates \
        xvfb xauth xdotool fonts-dejavu-core mate-backgrounds
+# The Debian package and its check (tools/check-package.sh).
+DEPS += dpkg-dev librsvg2-bin desktop-file-utils appstream man-db groff-base
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test run demo asan-test bench format clean
+.PHONY: all deps configure build test run demo asan-test bench format clean package
 
 all: build
 
@@ -39,6 +41,10 @@ build: configure
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+# The Debian package, in $(BUILD): install it with `sudo apt-get install ./$(BUILD)/tintavo_*.deb`.
+package: build
+	cmake --build $(BUILD) --target package
 
 # Starts the window; without a display it says so and runs the command-line demo.
 run: build

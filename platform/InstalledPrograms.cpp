@@ -73,7 +73,7 @@ std::string Trim(const std::string& text) {
 
 } // namespace
 
-std::string DesktopEntryDisplayName(const std::string& content, const std::string& fileName) {
+std::string DesktopEntryValue(const std::string& content, const std::string& key) {
     bool inEntryGroup = false;
     std::size_t start = 0;
     while (start < content.size()) {
@@ -87,16 +87,23 @@ std::string DesktopEntryDisplayName(const std::string& content, const std::strin
             inEntryGroup = line == "[Desktop Entry]";
             continue;
         }
-        if (!inEntryGroup || line.rfind("Name", 0) != 0) {
+        if (!inEntryGroup || line.rfind(key, 0) != 0) {
             continue;
         }
-        const std::string key = Trim(line.substr(0, line.find('=')));
-        if (key == "Name" && line.find('=') != std::string::npos) {
-            const std::string name = Trim(line.substr(line.find('=') + 1));
-            if (!name.empty()) {
-                return name;
+        const auto equals = line.find('=');
+        if (equals != std::string::npos && Trim(line.substr(0, equals)) == key) {
+            const std::string value = Trim(line.substr(equals + 1));
+            if (!value.empty()) {
+                return value;
             }
         }
+    }
+    return {};
+}
+
+std::string DesktopEntryDisplayName(const std::string& content, const std::string& fileName) {
+    if (std::string name = DesktopEntryValue(content, "Name"); !name.empty()) {
+        return name;
     }
     std::string base = fileName;
     if (base.size() >= kDesktopSuffix.size() &&
@@ -107,8 +114,8 @@ std::string DesktopEntryDisplayName(const std::string& content, const std::strin
     return base;
 }
 
-std::vector<std::string> InstalledProgramNames() {
-    std::vector<std::string> names;
+std::vector<InstalledProgram> InstalledPrograms() {
+    std::vector<InstalledProgram> programs;
     for (const auto& folder : ApplicationFolders()) {
         std::error_code ec;
         std::vector<fs::path> files;
@@ -126,9 +133,18 @@ std::vector<std::string> InstalledProgramNames() {
         for (const auto& file : files) {
             // An entry that cannot be read contributes nothing.
             if (const auto content = ReadSmallFile(file)) {
-                names.push_back(DesktopEntryDisplayName(*content, file.filename().string()));
+                programs.push_back({DesktopEntryDisplayName(*content, file.filename().string()),
+                                    DesktopEntryValue(*content, "TryExec")});
             }
         }
+    }
+    return programs;
+}
+
+std::vector<std::string> InstalledProgramNames() {
+    std::vector<std::string> names;
+    for (auto& program : InstalledPrograms()) {
+        names.push_back(std::move(program.name));
     }
     return names;
 }
