@@ -1,7 +1,7 @@
 #include "files/PictureFiles.h"
 
+#include "platform/ProductIdentity.h"
 #include "platform/ProgramPath.h"
-#include "program/TApplication.h"
 #include "services/U_TovikUtils.h"
 
 #include <QFile>

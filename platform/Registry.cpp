@@ -1,6 +1,7 @@
 #include "platform/Registry.h"
 
 #include "platform/PosixIo.h"
+#include "platform/ProductIdentity.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kCompanyFolder = "Orvane";
+constexpr const char* kCompanyFolder = CompanyName;
 constexpr const char* kHiveName = "registry.reg";
 constexpr const char* kLockName = "registry.lock";
 // A hive is a small text; anything larger is not taken for one.

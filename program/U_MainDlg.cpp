@@ -11,6 +11,7 @@
 #include "program/TImage32.h"
 #include "services/U_Log.h"
 #include "services/U_TovikUtils.h"
+#include "ui/DialogStyle.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -33,18 +34,6 @@
 namespace tintavo {
 
 namespace {
-
-// The window's font: 11 pixels high, the classic dialog face when the system has it, else
-// DejaVu Sans, whose 13-pixel line spacing at this size matches the classic face, so the
-// wrapped labels and the instructions fit their fixed boxes.
-QFont DialogFont(int pixelSize, bool bold = false) {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
 
 template <typename T> T* Place(T* widget, int left, int top, int width, int height) {
     widget->setGeometry(left, top, width, height);
@@ -183,10 +172,7 @@ void TMainDlg::BuildLayout() {
     QWidget* c = Client;
     // Group boxes as the layout expects them: the frame line half a line below the box's
     // top with the caption sitting on it, so controls placed from y = 13 fall inside.
-    Client->setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: 7px; top: -1px; padding: 0px 2px; }"));
+    Client->setStyleSheet(GroupBoxStyleSheet());
 
     // Top band.
     Shape1 = Place(new QWidget(c), 0, 0, 825, 97);
@@ -360,7 +346,7 @@ void TMainDlg::Log(const QString& message, int level) const {
 }
 
 void TMainDlg::FormCreate() {
-    if (!IsInstalled("Orvane Tintavo")) {
+    if (!IsInstalled(ProductName)) {
         ImportSettings(ApplicationTitle, platform::ProgramFolder() + "settings.ini");
     }
     QString text;

@@ -11,9 +11,9 @@
 #include "platform/ProgramPath.h"
 #include "program/IntegerField.h"
 #include "program/TApplication.h"
-#include "program/U_MsgDlg.h"
 #include "services/U_Log.h"
 #include "services/U_TovikUtils.h"
+#include "ui/U_MsgDlg.h"
 #include "update/U_ZelkFct.h"
 #include "update/U_Zelk_Lite.h"
 

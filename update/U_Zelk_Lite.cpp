@@ -182,10 +182,7 @@ std::string MakerWebSite(const std::string& title) {
         platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKeyPath(title), "WebSite");
     if (setting &&
         (setting->type == platform::REG_SZ || setting->type == platform::REG_EXPAND_SZ)) {
-        std::string base = text::Trim(setting->data);
-        while (!base.empty() && base.back() == '/') {
-            base.pop_back();
-        }
+        std::string base = SiteAddress(text::Trim(setting->data), "");
         if (!base.empty()) {
             return base;
         }
@@ -193,21 +190,22 @@ std::string MakerWebSite(const std::string& title) {
     return std::string(kMakerWebSite);
 }
 
-std::string DownloadPageUrl(std::string_view base) {
+std::string SiteAddress(std::string_view base, std::string_view path) {
     while (base.ends_with('/')) {
         base.remove_suffix(1);
     }
-    return std::string(base) + "/?download";
+    return std::string(base) + std::string(path);
+}
+
+std::string DownloadPageUrl(std::string_view base) {
+    return SiteAddress(base, "/?download");
 }
 
 std::string BuildCheckUrl(std::string_view base, std::string_view product, std::string_view company,
                           std::string_view highText, std::string_view lowText) {
-    while (base.ends_with('/')) {
-        base.remove_suffix(1);
-    }
-    return std::string(base) + "/zelk/check.php?uid=0&ProductName=" + UrlEncode(product) +
-           "&Company=" + UrlEncode(company) + "&VH=" + std::string(highText) +
-           "&VL=" + std::string(lowText);
+    return SiteAddress(base, "/zelk/check.php?uid=0&ProductName=" + UrlEncode(product) +
+                                 "&Company=" + UrlEncode(company) + "&VH=" + std::string(highText) +
+                                 "&VL=" + std::string(lowText));
 }
 
 TZelkLite::TZelkLite(TZelkLogSink log, std::string title, IZelkPoster& poster)
