@@ -10,11 +10,11 @@ SAMPLE      ?= /usr/share/backgrounds/mate/nature/LadyBird.jpg
 DEPS = cmake ninja-build g++ pkg-config make \
        libjpeg-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
        qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates \
-       xvfb xauth xdotool fonts-dejavu-core mate-backgrounds
+       xvfb xauth xdotool fonts-dejavu-core mate-backgrounds clang-format
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test run demo asan-test bench format clean
+.PHONY: all deps configure build test run demo asan-test bench format check-format check-includes clean
 
 all: build
 
@@ -69,6 +69,12 @@ bench: configure
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+check-format: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+check-includes:
+	tools/check-includes.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
