@@ -56,6 +56,15 @@ inline bool EndsNoCase(std::string_view text, std::string_view suffix) {
            EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
+// The text without the blanks (by default blanks and tabs) at either end.
+inline std::string TrimBlanks(std::string_view text, std::string_view blanks = " \t") {
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return std::string(text.substr(first, text.find_last_not_of(blanks) - first + 1));
+}
+
 // The lines of a text ended by LF or CR LF, without their ends; a last line without an end is a
 // line too, and the empty text has none.
 inline std::vector<std::string> TextLines(std::string_view text) {

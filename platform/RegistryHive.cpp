@@ -27,12 +27,8 @@ std::string ParentOf(const std::string& path) {
     return pos == std::string::npos ? std::string() : path.substr(0, pos);
 }
 
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+std::string Trim(std::string_view text) {
+    return TrimBlanks(text);
 }
 
 // Reads a quoted text starting at text[pos] == '"', undoing \\ and \" escapes; pos ends
