@@ -212,16 +212,6 @@ void RunPass(TBitmap32& mask, bool erode) {
 
 } // namespace
 
-void ErodeMask(TBitmap32& mask) {
-    CheckMask(mask);
-    RunPass(mask, true);
-}
-
-void FillMask(TBitmap32& mask) {
-    CheckMask(mask);
-    RunPass(mask, false);
-}
-
 void FilterMask(TBitmap32& mask) {
     CheckMask(mask);
     RunPass(mask, true);

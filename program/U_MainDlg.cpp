@@ -173,8 +173,15 @@ void TMainDlg::BuildLayout() {
     // Group boxes as the layout expects them: the frame line half a line below the box's
     // top with the caption sitting on it, so controls placed from y = 13 fall inside.
     Client->setStyleSheet(GroupBoxStyleSheet());
+    // Built in the form's order, which is also the order of the controls among their siblings.
+    BuildTopBand(c);
+    BuildPictureAndThresholds(c);
+    BuildColorGroups(c);
+    BuildActionAndViews(c);
+    WireControls();
+}
 
-    // Top band.
+void TMainDlg::BuildTopBand(QWidget* c) {
     Shape1 = Place(new QWidget(c), 0, 0, 825, 97);
     Shape1->setAutoFillBackground(true);
     QPalette white = Shape1->palette();
@@ -189,7 +196,9 @@ void TMainDlg::BuildLayout() {
     Image1 = MakeLabel(c, QString(), 696, -18, 128, 128);
     Image1->setPixmap(TintavoLogo(128));
     Image1->setScaledContents(true);
+}
 
+void TMainDlg::BuildPictureAndThresholds(QWidget* c) {
     // "Picture".
     GroupBox6 = MakeGroup(c, QStringLiteral("Picture"), 8, 104, 808, 57);
     filename_txt = Place(new QLineEdit(GroupBox6), 8, 19, 457, 21);
@@ -207,7 +216,9 @@ void TMainDlg::BuildLayout() {
     narrow_btn = MakeButton(GroupBox2, QStringLiteral("Narrow"), 286, 13, 51);
     medium_btn = MakeButton(GroupBox2, QStringLiteral("Medium"), 286, 45, 51);
     large_btn = MakeButton(GroupBox2, QStringLiteral("Large"), 286, 77, 51);
+}
 
+void TMainDlg::BuildColorGroups(QWidget* c) {
     // "Central Color (CC)".
     GroupBox3 = MakeGroup(c, QStringLiteral("Central Color (CC)"), 360, 168, 217, 121);
     JvImgBtn1 = MakeImageButton(GroupBox3, DropperArt(64));
@@ -244,7 +255,9 @@ void TMainDlg::BuildLayout() {
     diffr_lbl = MakeLabel(GroupBox4, QStringLiteral("diffr_lbl"), 120, 36, 100);
     diffg_lbl = MakeLabel(GroupBox4, QStringLiteral("Label1"), 121, 60, 100);
     diffb_lbl = MakeLabel(GroupBox4, QStringLiteral("Label1"), 121, 84, 100);
+}
 
+void TMainDlg::BuildActionAndViews(QWidget* c) {
     // "Action".
     GroupBox5 = MakeGroup(c, QStringLiteral("Action"), 8, 296, 369, 60);
     process_btn = MakeButton(GroupBox5, QStringLiteral("Render"), 14, 15);
@@ -266,7 +279,9 @@ void TMainDlg::BuildLayout() {
     // Picture views.
     img = Place(new TImage32(c), 8, 360, 400, 300);
     orgimg = Place(new TImage32(c), 416, 360, 400, 300);
+}
 
+void TMainDlg::WireControls() {
     Wire(this, load_btn, &QPushButton::clicked, &TMainDlg::load_btnClick);
     WireTrackbar(this, dist_r, &TMainDlg::dist_rChange);
     WireTrackbar(this, dist_g, &TMainDlg::dist_gChange);
@@ -441,11 +456,11 @@ void TMainDlg::filter_btnClick() {
     }
     Log(QStringLiteral("Filtering..."), LogInfo);
     FilterMask(*MaskBitmap);
-    RecomposePicture();
+    RecomposeRender();
     img->Bitmap.CopyFrom(ShowMask ? MaskBitmap.get() : RenderBitmap.get());
 }
 
-void TMainDlg::RecomposePicture() {
+void TMainDlg::RecomposeRender() {
     // After a failed read the mask is empty while the picture buffer may hold whatever the
     // read left in it: there is nothing to rebuild then.
     if (!MaskBitmap || !RenderBitmap || MaskBitmap->IsEmpty()) {
