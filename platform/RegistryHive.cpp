@@ -354,6 +354,66 @@ std::string NormalizeKeyPath(const std::string& path) {
     return out;
 }
 
+namespace {
+
+// Whether the first line that is not blank is the header (a byte-order mark before it is
+// allowed); `index` ends after it.
+bool ReadHeader(const std::vector<std::string>& lines, std::size_t& index) {
+    std::string header = lines[index++];
+    if (header.rfind("\xEF\xBB\xBF", 0) == 0) {
+        header.erase(0, 3);
+    }
+    return Trim(header) == kHeader;
+}
+
+// The key path of a "[ROOT\path]" line below the root, or nothing when the line is damaged
+// or names another root.
+std::optional<std::string> KeyLinePath(const std::string& line, const std::string& rootName) {
+    if (line.back() != ']') {
+        return std::nullopt;
+    }
+    const std::string full = line.substr(1, line.size() - 2);
+    const std::string root = full.substr(0, full.find('\\'));
+    if (!EqualsNoCase(root, rootName)) {
+        return std::nullopt;
+    }
+    return NormalizeKeyPath(full.substr(root.size()));
+}
+
+// The value of a `"name"=data` or `@=data` line; a hex list may go on over the following
+// lines, each but the last ending with '\', and `index` ends on the last one.
+std::optional<RegValue> ValueLine(const std::string& line, const std::vector<std::string>& lines,
+                                  std::size_t& index) {
+    std::string name;
+    std::size_t pos = 0;
+    if (line[0] == '@') {
+        pos = 1;
+    } else {
+        auto quoted = ReadQuoted(line, pos);
+        if (!quoted) {
+            return std::nullopt;
+        }
+        name = *quoted;
+    }
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) {
+        ++pos;
+    }
+    if (pos >= line.size() || line[pos] != '=') {
+        return std::nullopt;
+    }
+    std::string data = Trim(line.substr(pos + 1));
+    while (data.rfind("hex", 0) == 0 && !data.empty() && data.back() == '\\') {
+        data.pop_back();
+        if (++index >= lines.size()) {
+            return std::nullopt;
+        }
+        data += Trim(lines[index]);
+    }
+    return ParseData(name, data);
+}
+
+} // namespace
+
 std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string& rootName) {
     const std::vector<std::string> lines = TextLines(text);
     RegHive hive;
@@ -364,11 +424,7 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
     if (index == lines.size()) {
         return hive; // a file with nothing in it holds no keys
     }
-    std::string header = lines[index++];
-    if (header.rfind("\xEF\xBB\xBF", 0) == 0) {
-        header.erase(0, 3);
-    }
-    if (Trim(header) != kHeader) {
+    if (!ReadHeader(lines, index)) {
         return std::nullopt;
     }
     std::optional<std::string> currentKey;
@@ -381,15 +437,10 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             continue;
         }
         if (line[0] == '[') {
-            if (line.back() != ']') {
+            currentKey = KeyLinePath(line, rootName);
+            if (!currentKey) {
                 return std::nullopt;
             }
-            const std::string full = line.substr(1, line.size() - 2);
-            const std::string root = full.substr(0, full.find('\\'));
-            if (!EqualsNoCase(root, rootName)) {
-                return std::nullopt;
-            }
-            currentKey = NormalizeKeyPath(full.substr(root.size()));
             hive.CreateKey(*currentKey);
             currentLower = Lower(*currentKey) + '\n';
             // Keys only grow while parsing, so the index stays valid for this key's lines.
@@ -399,33 +450,7 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
         if (!currentKey) {
             return std::nullopt;
         }
-        std::string name;
-        std::size_t pos = 0;
-        if (line[0] == '@') {
-            pos = 1;
-        } else {
-            auto quoted = ReadQuoted(line, pos);
-            if (!quoted) {
-                return std::nullopt;
-            }
-            name = *quoted;
-        }
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) {
-            ++pos;
-        }
-        if (pos >= line.size() || line[pos] != '=') {
-            return std::nullopt;
-        }
-        std::string data = Trim(line.substr(pos + 1));
-        // Long hex lists go on over several lines, each but the last ending with '\'.
-        while (data.rfind("hex", 0) == 0 && !data.empty() && data.back() == '\\') {
-            data.pop_back();
-            if (++index >= lines.size()) {
-                return std::nullopt;
-            }
-            data += Trim(lines[index]);
-        }
-        auto value = ParseData(name, data);
+        auto value = ValueLine(line, lines, index);
         if (!value) {
             return std::nullopt;
         }

@@ -109,6 +109,10 @@ private:
 
     void Abandon();
     void Deliver(std::uint64_t session, const THttpOutcome& outcome);
+    // The proxy and certificate options of the exchange's handle (a libcurl easy handle).
+    void ApplyConnectionOptions(void* easy) const;
+    // Runs the exchange on the worker thread; its outcome is posted back to Deliver.
+    void StartWorker(const std::shared_ptr<Exchange>& exchange, std::uint64_t session);
     void Log(const std::string& message, int level) const;
 
     TZelkLogSink log_;
