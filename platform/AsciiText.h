@@ -1,7 +1,11 @@
 #pragma once
 
+#include <charconv>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 // Plain-text rules shared by the readers of the settings, registry and system files: only the
@@ -21,6 +25,20 @@ constexpr int HexDigit(char c) {
         return c - 'A' + 10;
     }
     return -1;
+}
+
+// The value of one to eight hexadecimal digits of either case, and nothing else; or nothing.
+[[nodiscard]] inline std::optional<std::uint32_t> ParseHex32(std::string_view digits) {
+    std::uint32_t value = 0;
+    if (digits.empty() || digits.size() > 8) {
+        return std::nullopt;
+    }
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (error != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 constexpr char AsciiLower(char c) {

@@ -128,18 +128,11 @@ std::optional<RegValue> ParseData(const std::string& name, const std::string& da
         return RegValue::String(name, *text);
     }
     if (data.rfind("dword:", 0) == 0) {
-        const std::string digits = Trim(data.substr(6));
-        if (digits.empty() || digits.size() > 8) {
+        const auto number = ParseHex32(Trim(data.substr(6)));
+        if (!number) {
             return std::nullopt;
         }
-        std::uint32_t number = 0;
-        for (char c : digits) {
-            if (HexDigit(c) < 0) {
-                return std::nullopt;
-            }
-            number = number * 16 + static_cast<std::uint32_t>(HexDigit(c));
-        }
-        return RegValue::DWord(name, number);
+        return RegValue::DWord(name, *number);
     }
     if (data.rfind("hex", 0) != 0) {
         return std::nullopt;
@@ -148,16 +141,14 @@ std::optional<RegValue> ParseData(const std::string& name, const std::string& da
     std::size_t pos = 3;
     if (pos < data.size() && data[pos] == '(') {
         const auto close = data.find(')', pos);
-        if (close == std::string::npos || close == pos + 1 || close > pos + 9) {
+        if (close == std::string::npos) {
             return std::nullopt;
         }
-        type = 0;
-        for (std::size_t i = pos + 1; i < close; ++i) {
-            if (HexDigit(data[i]) < 0) {
-                return std::nullopt;
-            }
-            type = type * 16 + static_cast<std::uint32_t>(HexDigit(data[i]));
+        const auto written = ParseHex32(std::string_view(data).substr(pos + 1, close - pos - 1));
+        if (!written) {
+            return std::nullopt;
         }
+        type = *written;
         pos = close + 1;
     }
     if (pos >= data.size() || data[pos] != ':') {

@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
 #include <QToolButton>
@@ -411,10 +412,7 @@ void TMainDlg::process_btnClick() {
     }
 
     // Whatever happens from here on, the progress bar ends at 0.
-    struct ProgressReset {
-        QProgressBar* bar;
-        ~ProgressReset() { bar->setValue(0); }
-    } progressReset{pb};
+    const auto progressReset = qScopeGuard([bar = pb] { bar->setValue(0); });
 
     Log(QStringLiteral("Rendering..."), LogInfo);
 
@@ -489,10 +487,7 @@ void TMainDlg::dist_bChange() {
 void TMainDlg::ApplyPreset(int red, int green, int blue) {
     // Red and green change under the lock; the blue change, unlocked, renders once for all.
     RenderLock = true;
-    struct Unlock {
-        bool& lock;
-        ~Unlock() { lock = false; }
-    } unlock{RenderLock};
+    const auto unlock = qScopeGuard([this] { RenderLock = false; });
     dist_r->setValue(red);
     dist_g->setValue(green);
     RenderLock = false;
