@@ -1,6 +1,7 @@
 #include "platform/RegistryHive.h"
 
 #include "platform/AsciiText.h"
+#include "platform/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -199,24 +200,6 @@ std::string SortKey(const std::string& path) {
         key += c == '\\' ? '\x01' : AsciiLower(c);
     }
     return key;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 void AppendUnit(std::string& out, std::uint32_t unit) {

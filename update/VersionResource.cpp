@@ -1,5 +1,6 @@
 #include "update/VersionResource.h"
 
+#include "platform/Utf8.h"
 #include "update/TextRules.h"
 
 #include <fstream>
@@ -146,21 +147,7 @@ std::string Utf16ToUtf8(const std::vector<std::uint8_t>& bytes) {
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = 0xFFFD; // a lone surrogate
         }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
+        platform::AppendUtf8(out, cp);
     }
     return out;
 }
