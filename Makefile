@@ -10,13 +10,13 @@ SAMPLE      ?= /usr/share/backgrounds/mate/nature/LadyBird.jpg
 DEPS = cmake ninja-build g++ pkg-config make \
        libjpeg-dev libexif-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
        qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates \
-       xvfb xauth xdotool fonts-dejavu-core mate-backgrounds
+       xvfb xauth xdotool fonts-dejavu-core mate-backgrounds clang-format
 # The Debian package and its check (tools/check-package.sh).
 DEPS += dpkg-dev librsvg2-bin desktop-file-utils appstream man-db groff-base
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test run demo asan-test bench format clean package
+.PHONY: all deps configure build test run demo asan-test bench format check-format check-includes clean package
 
 all: build
 
@@ -75,6 +75,12 @@ bench: configure
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+check-format: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+check-includes:
+	tools/check-includes.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

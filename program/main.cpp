@@ -4,7 +4,7 @@
 #include "about/U_about.h"
 #include "program/TApplication.h"
 #include "program/U_MainDlg.h"
-#include "program/U_MsgDlg.h"
+#include "ui/U_MsgDlg.h"
 
 #include <QStyleFactory>
 

@@ -10,7 +10,6 @@
 #include "platform/SpecialFolders.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
@@ -24,22 +23,13 @@ using platform::IncludeTrailingPathDelimiter;
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
-
-// Names of a folder's entries other than "." and "..".
+// Names of a folder's entries other than "." and ".."; none when it cannot be read.
 std::vector<std::string> FolderEntries(const std::string& folder) {
     std::vector<std::string> names;
-    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
-    if (!dir) {
-        return names;
-    }
-    while (const dirent* entry = readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        names.push_back(it->path().filename().string());
     }
     return names;
 }
