@@ -12,6 +12,10 @@
 #include <memory>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tintavo {
 
 namespace {
@@ -77,15 +81,27 @@ const std::array<double, 256>& LinearTable() {
     return table;
 }
 
+// The cube root to double precision: a float estimate refined by two Newton steps. Increasing,
+// and the same on every machine that rounds IEEE doubles.
+double CubeRoot(double v) {
+    if (v <= 0) {
+        return 0;
+    }
+    double y = static_cast<double>(std::cbrt(static_cast<float>(v)));
+    y -= (y * y * y - v) / (3 * y * y);
+    y -= (y * y * y - v) / (3 * y * y);
+    return y;
+}
+
 // The cube roots of the cone responses (l', m', s'), each increasing in every channel.
 std::array<double, 3> ConeRoots(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
     const auto& lin = LinearTable();
     const double lr = lin[r];
     const double lg = lin[g];
     const double lb = lin[b];
-    return {std::cbrt(0.4122214708 * lr + 0.5363325363 * lg + 0.0514459929 * lb),
-            std::cbrt(0.2119034982 * lr + 0.6806995451 * lg + 0.1073969566 * lb),
-            std::cbrt(0.0883024619 * lr + 0.2817188376 * lg + 0.6299787005 * lb)};
+    return {CubeRoot(0.4122214708 * lr + 0.5363325363 * lg + 0.0514459929 * lb),
+            CubeRoot(0.2119034982 * lr + 0.6806995451 * lg + 0.1073969566 * lb),
+            CubeRoot(0.0883024619 * lr + 0.2817188376 * lg + 0.6299787005 * lb)};
 }
 
 constexpr double LabMatrix[3][3] = {{0.2104542553, 0.7936177850, -0.0040720468},
@@ -167,9 +183,6 @@ const std::vector<CellBounds>& LabCells() {
     return cells;
 }
 
-// What a cell of the colour cube holds for a perceptual rule.
-enum CellState : std::uint8_t { CellNone = 0, CellAll = 1, CellMixed = 2 };
-
 // Per-channel box of one kept colour, as the render pass computes it: [Low, High] clipped to
 // 0..255, empty when the threshold is negative or the box misses 0..255.
 struct ChannelBox {
@@ -250,12 +263,18 @@ TColor32 BlendPixel(TColor32 col, std::uint32_t coverage, GreyModel grey, std::i
 
 struct SelectionRule::Impl {
     SelectionOptions Options;
-    std::vector<ChannelBox> Boxes;
+    std::vector<ChannelBox> Boxes; // non-empty boxes only
     std::vector<std::int32_t> Hues;
     std::vector<Lab> Labs;
     double RadiusSquared = 0;
-    std::vector<std::uint8_t> Cells; // CellState per cell of the colour cube
-    bool PlainGrey = true;           // Average at full strength: Desaturate
+    // Perceptual: for every cell of the colour cube, one bit per colour in it (bit
+    // (r & 3) << 4 | (g & 3) << 2 | (b & 3)), set when the colour is kept.
+    std::vector<std::uint64_t> CellKept;
+    bool PlainGrey = true; // Average at full strength: Desaturate
+
+    static std::uint32_t BitOf(TColor32 col) {
+        return (RedOf(col) & 3u) << 4 | (GreenOf(col) & 3u) << 2 | (BlueOf(col) & 3u);
+    }
 
     bool KeepsBox(TColor32 col) const {
         const std::uint32_t c[3] = {RedOf(col), GreenOf(col), BlueOf(col)};
@@ -272,12 +291,12 @@ struct SelectionRule::Impl {
         const auto r = static_cast<std::int32_t>(RedOf(col));
         const auto g = static_cast<std::int32_t>(GreenOf(col));
         const auto b = static_cast<std::int32_t>(BlueOf(col));
-        if (std::max({r, g, b}) - std::min({r, g, b}) <= Options.ChromaFloor) {
+        const HueChroma hc = HueChromaOf(r, g, b);
+        if (hc.Chroma <= Options.ChromaFloor) {
             return false;
         }
-        const std::int32_t hue = HueChromaOf(r, g, b).Hue;
         for (const std::int32_t centre : Hues) {
-            std::int32_t d = hue > centre ? hue - centre : centre - hue;
+            std::int32_t d = hc.Hue > centre ? hc.Hue - centre : centre - hc.Hue;
             d = std::min(d, HueTurn - d);
             // d / 1536 of a turn within the tolerance in degrees: 360 d <= 1536 t.
             if (d * 15 <= Options.HueTolerance * 64) {
@@ -288,14 +307,7 @@ struct SelectionRule::Impl {
     }
 
     bool KeepsPerceptual(TColor32 col) const {
-        const std::uint8_t state = Cells[CellOf(col)];
-        if (state != CellMixed) {
-            return state == CellAll;
-        }
-        const Lab lab = LabOf(RedOf(col), GreenOf(col), BlueOf(col));
-        return std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
-            return DistanceSquared(lab, centre) <= RadiusSquared;
-        });
+        return ((CellKept[CellOf(col)] >> BitOf(col)) & 1u) != 0;
     }
 
     bool Keeps(TColor32 col) const {
@@ -313,12 +325,11 @@ struct SelectionRule::Impl {
         return PlainGrey ? Desaturate(col) : BlendPixel(col, 0, Options.Grey, Options.Strength);
     }
 
-    template <typename Rule>
-    void Row(const Rule& keeps, const TColor32* in, TColor32* out, TColor32* mask,
-             std::size_t count) const {
-        for (std::size_t x = 0; x < count; ++x) {
+    void ScalarRow(const TColor32* in, TColor32* out, TColor32* mask, std::size_t x,
+                   std::size_t end) const {
+        for (; x < end; ++x) {
             const TColor32 col = in[x];
-            const bool kept = keeps(col);
+            const bool kept = Keeps(col);
             if (out != nullptr) {
                 out[x] = kept ? col : Greyed(col);
             }
@@ -328,18 +339,161 @@ struct SelectionRule::Impl {
         }
     }
 
+#if defined(__SSE2__)
+    // Four pixels at a time: the model's decision as a lane mask, then the output. Each step
+    // gives exactly what the scalar rule gives (the float divisions below are of integers
+    // whose quotients lie too far from the next integer for rounding to cross it).
+    __m128i KeptBox(__m128i col) const {
+        __m128i kept = _mm_setzero_si128();
+        for (const ChannelBox& box : Boxes) {
+            const __m128i low =
+                _mm_set1_epi32(static_cast<int>(box.Low[0] << 16 | box.Low[1] << 8 | box.Low[2]));
+            const __m128i high = _mm_set1_epi32(
+                static_cast<int>(0xFF000000u | box.High[0] << 16 | box.High[1] << 8 | box.High[2]));
+            const __m128i outside = _mm_or_si128(_mm_subs_epu8(low, col), _mm_subs_epu8(col, high));
+            kept = _mm_or_si128(kept, _mm_cmpeq_epi32(outside, _mm_setzero_si128()));
+        }
+        return kept;
+    }
+
+    __m128i KeptHue(__m128i col) const {
+        const __m128i byteMask = _mm_set1_epi32(0xFF);
+        const __m128i r = _mm_and_si128(_mm_srli_epi32(col, 16), byteMask);
+        const __m128i g = _mm_and_si128(_mm_srli_epi32(col, 8), byteMask);
+        const __m128i b = _mm_and_si128(col, byteMask);
+        // The high halves of every lane are zero, so 16-bit max and min act per pixel.
+        const __m128i high = _mm_max_epi16(_mm_max_epi16(r, g), b);
+        const __m128i low = _mm_min_epi16(_mm_min_epi16(r, g), b);
+        const __m128i chroma = _mm_sub_epi32(high, low);
+        const __m128i coloured = _mm_cmpgt_epi32(chroma, _mm_set1_epi32(Options.ChromaFloor));
+        const __m128i isRed = _mm_cmpeq_epi32(high, r);
+        const __m128i isGreen = _mm_andnot_si128(isRed, _mm_cmpeq_epi32(high, g));
+        const __m128i isBlue = _mm_andnot_si128(_mm_or_si128(isRed, isGreen), _mm_set1_epi32(-1));
+        const auto pick = [](__m128i m, __m128i a, __m128i other) {
+            return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, other));
+        };
+        const __m128i num = pick(isRed, _mm_sub_epi32(g, b),
+                                 pick(isGreen, _mm_sub_epi32(b, r), _mm_sub_epi32(r, g)));
+        const __m128i base = _mm_or_si128(_mm_and_si128(isGreen, _mm_set1_epi32(512)),
+                                          _mm_and_si128(isBlue, _mm_set1_epi32(1024)));
+        // A grey's zero chroma is replaced by 1 (it is not kept anyway).
+        const __m128 divisor = _mm_cvtepi32_ps(_mm_max_epi16(chroma, _mm_set1_epi32(1)));
+        const __m128i quotient =
+            _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(_mm_slli_epi32(num, 8)), divisor));
+        __m128i hue = _mm_add_epi32(base, quotient);
+        hue = _mm_add_epi32(
+            hue, _mm_and_si128(_mm_cmplt_epi32(hue, _mm_setzero_si128()), _mm_set1_epi32(HueTurn)));
+        const __m128 h = _mm_cvtepi32_ps(hue);
+        const __m128 turn = _mm_set1_ps(static_cast<float>(HueTurn));
+        const __m128 limit = _mm_set1_ps(static_cast<float>(Options.HueTolerance * 64));
+        const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        __m128 near = _mm_setzero_ps();
+        for (const std::int32_t centre : Hues) {
+            __m128 d = _mm_and_ps(_mm_sub_ps(h, _mm_set1_ps(static_cast<float>(centre))), absMask);
+            d = _mm_min_ps(d, _mm_sub_ps(turn, d));
+            near = _mm_or_ps(near, _mm_cmple_ps(_mm_mul_ps(d, _mm_set1_ps(15.0f)), limit));
+        }
+        return _mm_and_si128(coloured, _mm_castps_si128(near));
+    }
+
+    __m128i KeptPerceptual(const TColor32* in) const {
+        return _mm_set_epi32(KeepsPerceptual(in[3]) ? -1 : 0, KeepsPerceptual(in[2]) ? -1 : 0,
+                             KeepsPerceptual(in[1]) ? -1 : 0, KeepsPerceptual(in[0]) ? -1 : 0);
+    }
+
+    // The greyed pixel: (channel * (100 - s) + level * s + 50) / 100 with alpha 255, which is
+    // BlendPixel at coverage 0; the average grey at full strength is Desaturate.
+    __m128i GreyedVector(__m128i col) const {
+        const __m128i byteMask = _mm_set1_epi32(0xFF);
+        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(col, 16), byteMask));
+        const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(col, 8), byteMask));
+        const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(col, byteMask));
+        __m128 level;
+        if (Options.Grey == GreyModel::Luminance) {
+            const __m128 sum =
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(13933.0f)),
+                                      _mm_mul_ps(g, _mm_set1_ps(46871.0f))),
+                           _mm_add_ps(_mm_mul_ps(b, _mm_set1_ps(4732.0f)), _mm_set1_ps(32768.0f)));
+            level =
+                _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(sum, _mm_set1_ps(1.0f / 65536.0f))));
+        } else {
+            level = _mm_cvtepi32_ps(
+                _mm_cvttps_epi32(_mm_div_ps(_mm_add_ps(_mm_add_ps(r, g), b), _mm_set1_ps(3.0f))));
+        }
+        const auto s = static_cast<float>(Options.Strength);
+        const __m128 keep = _mm_set1_ps(100.0f - s);
+        const __m128 grey = _mm_add_ps(_mm_mul_ps(level, _mm_set1_ps(s)), _mm_set1_ps(50.0f));
+        const __m128 hundred = _mm_set1_ps(100.0f);
+        const auto mix = [&](__m128 channel) {
+            return _mm_cvttps_epi32(
+                _mm_div_ps(_mm_add_ps(_mm_mul_ps(channel, keep), grey), hundred));
+        };
+        return _mm_or_si128(_mm_or_si128(opaque, _mm_slli_epi32(mix(r), 16)),
+                            _mm_or_si128(_mm_slli_epi32(mix(g), 8), mix(b)));
+    }
+
+    static __m128i PlainGreyVector(__m128i col) {
+        const __m128i byteMask = _mm_set1_epi32(0xFF);
+        const __m128i redBlue = _mm_set1_epi32(0x00FF00FF);
+        const __m128i ones = _mm_set1_epi16(1);
+        const __m128i third = _mm_set1_epi32(0xAAAB); // (sum * 0xAAAB) >> 17 == sum / 3
+        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        const __m128i repeat = _mm_set1_epi32(0x0101);
+        const __m128i sum = _mm_add_epi32(_mm_madd_epi16(_mm_and_si128(col, redBlue), ones),
+                                          _mm_and_si128(_mm_srli_epi32(col, 8), byteMask));
+        const __m128i level = _mm_srli_epi32(_mm_mulhi_epu16(sum, third), 1);
+        return _mm_or_si128(_mm_or_si128(opaque, _mm_mullo_epi16(level, repeat)),
+                            _mm_slli_epi32(level, 16));
+    }
+
+    template <int Model>
+    std::size_t VectorRow(const TColor32* in, TColor32* out, TColor32* mask, std::size_t x,
+                          std::size_t count) const {
+        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        const bool unchanged = Options.Strength == 0;
+        for (; x + 4 <= count; x += 4) {
+            const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+            __m128i kept;
+            if constexpr (Model == 1) {
+                kept = KeptHue(col);
+            } else if constexpr (Model == 2) {
+                kept = KeptPerceptual(in + x);
+            } else {
+                kept = KeptBox(col);
+            }
+            if (out != nullptr) {
+                __m128i result = col;
+                if (!unchanged) {
+                    const __m128i grey = PlainGrey ? PlainGreyVector(col) : GreyedVector(col);
+                    result = _mm_or_si128(_mm_and_si128(kept, col), _mm_andnot_si128(kept, grey));
+                }
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), result);
+            }
+            if (mask != nullptr) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(mask + x), _mm_or_si128(opaque, kept));
+            }
+        }
+        return x;
+    }
+#endif
+
     void Run(const TColor32* in, TColor32* out, TColor32* mask, std::size_t count) const {
+        std::size_t x = 0;
+#if defined(__SSE2__)
         switch (Options.Model) {
         case ColourModel::Hue:
-            Row([this](TColor32 col) { return KeepsHue(col); }, in, out, mask, count);
+            x = VectorRow<1>(in, out, mask, x, count);
             break;
         case ColourModel::Perceptual:
-            Row([this](TColor32 col) { return KeepsPerceptual(col); }, in, out, mask, count);
+            x = VectorRow<2>(in, out, mask, x, count);
             break;
         default:
-            Row([this](TColor32 col) { return KeepsBox(col); }, in, out, mask, count);
+            x = VectorRow<0>(in, out, mask, x, count);
             break;
         }
+#endif
+        ScalarRow(in, out, mask, x, count);
     }
 
     void PreparePerceptual() {
@@ -351,13 +505,14 @@ struct SelectionRule::Impl {
         RadiusSquared = radius * radius;
         // A cell is settled when every colour in it is surely inside or surely outside; the
         // margin covers the rounding of the exact test, so a settled cell never disagrees
-        // with it. The rest are tested colour by colour.
+        // with it. The colours of the other cells are tested one by one.
         constexpr double margin = 1e-9;
         const std::vector<CellBounds>& cells = LabCells();
-        Cells.assign(CellCount, CellNone);
+        CellKept.assign(CellCount, 0);
         for (std::size_t i = 0; i < CellCount; ++i) {
             const CellBounds& cell = cells[i];
-            std::uint8_t state = CellNone;
+            bool all = false;
+            bool mixed = false;
             for (const Lab& centre : Labs) {
                 const double c[3] = {centre.L, centre.A, centre.B};
                 double nearest = 0;
@@ -371,14 +526,27 @@ struct SelectionRule::Impl {
                     farthest += far * far;
                 }
                 if (farthest < RadiusSquared - margin) {
-                    state = CellAll;
+                    all = true;
                     break;
                 }
-                if (nearest <= RadiusSquared + margin) {
-                    state = CellMixed;
-                }
+                mixed = mixed || nearest <= RadiusSquared + margin;
             }
-            Cells[i] = state;
+            if (all) {
+                CellKept[i] = ~std::uint64_t{0};
+            } else if (mixed) {
+                const auto r0 = static_cast<std::uint32_t>(i >> 12) << CellBits;
+                const auto g0 = static_cast<std::uint32_t>((i >> 6) & 63u) << CellBits;
+                const auto b0 = static_cast<std::uint32_t>(i & 63u) << CellBits;
+                std::uint64_t bits = 0;
+                for (std::uint32_t k = 0; k < 64; ++k) {
+                    const Lab lab = LabOf(r0 + (k >> 4), g0 + ((k >> 2) & 3u), b0 + (k & 3u));
+                    const bool kept = std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
+                        return DistanceSquared(lab, centre) <= RadiusSquared;
+                    });
+                    bits |= std::uint64_t{kept} << k;
+                }
+                CellKept[i] = bits;
+            }
         }
     }
 };
@@ -404,7 +572,10 @@ SelectionRule::SelectionRule(const SelectionOptions& options) : impl_(std::make_
         break;
     default:
         for (const CentralColor& cc : options.Colours) {
-            impl.Boxes.push_back(BoxFor(cc, options.Box));
+            const ChannelBox box = BoxFor(cc, options.Box);
+            if (box.Low[0] <= box.High[0]) {
+                impl.Boxes.push_back(box);
+            }
         }
         break;
     }
