@@ -79,6 +79,30 @@ SelectionOptions With(SelectionOptions options, const std::function<void(Selecti
         ->MeasureProcessCPUTime()                                                                  \
         ->UseRealTime()
 
+// With the rule kept from one render to the next (unchanged options).
+void BM_SelectKept(benchmark::State& state, const SelectionOptions& options) {
+    const TBitmap32& photo = Photograph();
+    const SelectionRule rule(options);
+    TBitmap32 render;
+    TBitmap32 mask;
+    RenderSelection(photo, rule, render, mask);
+    for (auto _ : state) {
+        RenderSelection(photo, rule, render, mask);
+        benchmark::DoNotOptimize(render.Bits());
+        benchmark::DoNotOptimize(mask.Bits());
+    }
+}
+BENCHMARK_CAPTURE(BM_SelectKept, hue, Subject(ColourModel::Hue))
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_SelectKept, perceptual, Subject(ColourModel::Perceptual))
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
 SELECTION_BENCH(rgb_written, Subject(ColourModel::RgbBox));
 SELECTION_BENCH(rgb_luminance_half, With(Subject(ColourModel::RgbBox), [](SelectionOptions& o) {
                     o.Grey = GreyModel::Luminance;
@@ -99,6 +123,16 @@ SELECTION_BENCH(hue_feather_2,
                 With(Subject(ColourModel::Hue), [](SelectionOptions& o) { o.Feather = 2; }));
 SELECTION_BENCH(hue_feather_50,
                 With(Subject(ColourModel::Hue), [](SelectionOptions& o) { o.Feather = 50; }));
+
+// Making the rule for a changed tolerance (part of every render above).
+void BM_Rule(benchmark::State& state, const SelectionOptions& options) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(SelectionRule(options));
+    }
+}
+BENCHMARK_CAPTURE(BM_Rule, hue, Subject(ColourModel::Hue))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Rule, perceptual, Subject(ColourModel::Perceptual))
+    ->Unit(benchmark::kMillisecond);
 
 // The soft edge alone, on the photograph's hard mask.
 void BM_SoftEdge(benchmark::State& state) {
@@ -149,7 +183,7 @@ public:
         }
         std::printf("\nTargets (elapsed time ratios):\n");
         for (const auto& [name, elapsed] : elapsed_) {
-            if (name.rfind("BM_Select/", 0) == 0 && name.find("feather") == std::string::npos) {
+            if (name.rfind("BM_Select", 0) == 0 && name.find("feather") == std::string::npos) {
                 std::printf("  %-36s / decode %.3f  (at most 0.30)\n", name.c_str(),
                             elapsed / decode);
             }

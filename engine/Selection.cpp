@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -81,14 +82,13 @@ const std::array<double, 256>& LinearTable() {
     return table;
 }
 
-// The cube root to double precision: a float estimate refined by two Newton steps. Increasing,
-// and the same on every machine that rounds IEEE doubles.
+// The cube root to about 14 digits: a float estimate refined by one Newton step in double
+// precision. The same on every machine that rounds IEEE doubles.
 double CubeRoot(double v) {
     if (v <= 0) {
         return 0;
     }
     double y = static_cast<double>(std::cbrt(static_cast<float>(v)));
-    y -= (y * y * y - v) / (3 * y * y);
     y -= (y * y * y - v) / (3 * y * y);
     return y;
 }
@@ -145,30 +145,39 @@ std::size_t CellOf(TColor32 col) {
 const std::vector<CellBounds>& LabCells() {
     static const std::vector<CellBounds> cells = [] {
         constexpr int side = CellsPerSide;
-        constexpr std::uint32_t last = (1u << CellBits) - 1;
-        // The cone roots at every cell's low and high corners.
-        std::vector<std::array<double, 3>> low(CellCount);
-        std::vector<std::array<double, 3>> high(CellCount);
+        constexpr int points = side + 1;
+        // The cone roots on a grid of channel values 0, 4, ..., 252, 255: cell k's colours lie
+        // between grid points k and k + 1, so those bound every cell.
+        const auto value = [](int k) {
+            return static_cast<std::uint32_t>(std::min(k << CellBits, 255));
+        };
+        std::vector<std::array<double, 3>> roots(static_cast<std::size_t>(points) * points *
+                                                 points);
+        const auto at = [](int r, int g, int b) {
+            return (static_cast<std::size_t>(r) * points + static_cast<std::size_t>(g)) * points +
+                   static_cast<std::size_t>(b);
+        };
+        for (int r = 0; r < points; ++r) {
+            for (int g = 0; g < points; ++g) {
+                for (int b = 0; b < points; ++b) {
+                    roots[at(r, g, b)] = ConeRoots(value(r), value(g), value(b));
+                }
+            }
+        }
         std::vector<CellBounds> out(CellCount);
         for (int r = 0; r < side; ++r) {
             for (int g = 0; g < side; ++g) {
                 for (int b = 0; b < side; ++b) {
-                    const auto index = static_cast<std::size_t>((r << 12) | (g << 6) | b);
-                    const auto r0 = static_cast<std::uint32_t>(r) << CellBits;
-                    const auto g0 = static_cast<std::uint32_t>(g) << CellBits;
-                    const auto b0 = static_cast<std::uint32_t>(b) << CellBits;
-                    const auto lo = ConeRoots(r0, g0, b0);
-                    const auto hi = ConeRoots(r0 + last, g0 + last, b0 + last);
-                    CellBounds& cell = out[index];
+                    const auto& lo = roots[at(r, g, b)];
+                    const auto& hi = roots[at(r + 1, g + 1, b + 1)];
+                    CellBounds& cell = out[static_cast<std::size_t>((r << 12) | (g << 6) | b)];
                     for (int i = 0; i < 3; ++i) {
                         double sumLow = 0;
                         double sumHigh = 0;
-                        for (int k = 0; k < 3; ++k) {
+                        for (std::size_t k = 0; k < 3; ++k) {
                             const double m = LabMatrix[i][k];
-                            sumLow += m * (m >= 0 ? lo[static_cast<std::size_t>(k)]
-                                                  : hi[static_cast<std::size_t>(k)]);
-                            sumHigh += m * (m >= 0 ? hi[static_cast<std::size_t>(k)]
-                                                   : lo[static_cast<std::size_t>(k)]);
+                            sumLow += m * (m >= 0 ? lo[k] : hi[k]);
+                            sumHigh += m * (m >= 0 ? hi[k] : lo[k]);
                         }
                         cell.Low[i] = std::nextafter(static_cast<float>(sumLow),
                                                      -std::numeric_limits<float>::infinity());
@@ -267,9 +276,13 @@ struct SelectionRule::Impl {
     std::vector<std::int32_t> Hues;
     std::vector<Lab> Labs;
     double RadiusSquared = 0;
-    // Perceptual: for every cell of the colour cube, one bit per colour in it (bit
-    // (r & 3) << 4 | (g & 3) << 2 | (b & 3)), set when the colour is kept.
-    std::vector<std::uint64_t> CellKept;
+    // Perceptual: what each cell of the colour cube holds (CellNone, CellAll, or mixed), and
+    // for a mixed cell, once a pixel has needed it, one bit per colour in it (bit
+    // (r & 3) << 4 | (g & 3) << 2 | (b & 3)) set when the colour is kept. Filled while the
+    // rule is used, from any thread: a cell worked out twice at once comes out the same.
+    enum : std::uint8_t { CellNone = 0, CellAll = 1, CellMixed = 2, CellWorkedOut = 3 };
+    std::unique_ptr<std::atomic<std::uint8_t>[]> CellState;
+    std::unique_ptr<std::atomic<std::uint64_t>[]> CellKept;
     bool PlainGrey = true; // Average at full strength: Desaturate
 
     static std::uint32_t BitOf(TColor32 col) {
@@ -306,8 +319,36 @@ struct SelectionRule::Impl {
         return false;
     }
 
+    std::uint64_t WorkOutCell(std::size_t cell) const {
+        const auto r0 = static_cast<std::uint32_t>(cell >> 12) << CellBits;
+        const auto g0 = static_cast<std::uint32_t>((cell >> 6) & 63u) << CellBits;
+        const auto b0 = static_cast<std::uint32_t>(cell & 63u) << CellBits;
+        std::uint64_t bits = 0;
+        for (std::uint32_t k = 0; k < 64; ++k) {
+            const Lab lab = LabOf(r0 + (k >> 4), g0 + ((k >> 2) & 3u), b0 + (k & 3u));
+            const bool kept = std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
+                return DistanceSquared(lab, centre) <= RadiusSquared;
+            });
+            bits |= std::uint64_t{kept} << k;
+        }
+        return bits;
+    }
+
     bool KeepsPerceptual(TColor32 col) const {
-        return ((CellKept[CellOf(col)] >> BitOf(col)) & 1u) != 0;
+        const std::size_t cell = CellOf(col);
+        const std::uint8_t state = CellState[cell].load(std::memory_order_acquire);
+        if (state < CellMixed) {
+            return state == CellAll;
+        }
+        std::uint64_t bits = 0;
+        if (state == CellWorkedOut) {
+            bits = CellKept[cell].load(std::memory_order_relaxed);
+        } else {
+            bits = WorkOutCell(cell);
+            CellKept[cell].store(bits, std::memory_order_relaxed);
+            CellState[cell].store(CellWorkedOut, std::memory_order_release);
+        }
+        return ((bits >> BitOf(col)) & 1u) != 0;
     }
 
     bool Keeps(TColor32 col) const {
@@ -418,8 +459,11 @@ struct SelectionRule::Impl {
             level =
                 _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(sum, _mm_set1_ps(1.0f / 65536.0f))));
         } else {
-            level = _mm_cvtepi32_ps(
-                _mm_cvttps_epi32(_mm_div_ps(_mm_add_ps(_mm_add_ps(r, g), b), _mm_set1_ps(3.0f))));
+            // floor((sum + 0.5) / 3) = sum / 3: the half keeps the product clear of the
+            // integer below whatever the rounding of a third.
+            level = _mm_cvtepi32_ps(_mm_cvttps_epi32(
+                _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(r, g), b), _mm_set1_ps(0.5f)),
+                           _mm_set1_ps(1.0f / 3.0f))));
         }
         const auto s = static_cast<float>(Options.Strength);
         const __m128 keep = _mm_set1_ps(100.0f - s);
@@ -447,11 +491,19 @@ struct SelectionRule::Impl {
                             _mm_slli_epi32(level, 16));
     }
 
-    template <int Model>
+    template <int Model, bool Stream>
     std::size_t VectorRow(const TColor32* in, TColor32* out, TColor32* mask, std::size_t x,
                           std::size_t count) const {
         const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
         const bool unchanged = Options.Strength == 0;
+        const auto store = [](TColor32* to, __m128i v) {
+            if constexpr (Stream) {
+                // Written past the caches: the results are far larger than any cache.
+                _mm_stream_si128(reinterpret_cast<__m128i*>(to), v);
+            } else {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
+            }
+        };
         for (; x + 4 <= count; x += 4) {
             const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
             __m128i kept;
@@ -468,13 +520,33 @@ struct SelectionRule::Impl {
                     const __m128i grey = PlainGrey ? PlainGreyVector(col) : GreyedVector(col);
                     result = _mm_or_si128(_mm_and_si128(kept, col), _mm_andnot_si128(kept, grey));
                 }
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), result);
+                store(out + x, result);
             }
             if (mask != nullptr) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(mask + x), _mm_or_si128(opaque, kept));
+                store(mask + x, _mm_or_si128(opaque, kept));
             }
         }
+        if constexpr (Stream) {
+            _mm_sfence();
+        }
         return x;
+    }
+
+    template <int Model>
+    std::size_t VectorRow(const TColor32* in, TColor32* out, TColor32* mask,
+                          std::size_t count) const {
+        // Scalar up to a 16-byte boundary of the outputs when they share one, then streamed.
+        const auto offset = [](const TColor32* p) {
+            return p == nullptr ? std::uintptr_t{0} : reinterpret_cast<std::uintptr_t>(p) & 15u;
+        };
+        TColor32* lead = out != nullptr ? out : mask;
+        const bool together = out == nullptr || mask == nullptr || offset(out) == offset(mask);
+        if (lead == nullptr || !together || (offset(lead) & 3u) != 0) {
+            return VectorRow<Model, false>(in, out, mask, 0, count);
+        }
+        const std::size_t head = std::min<std::size_t>((16u - offset(lead)) % 16u / 4u, count);
+        ScalarRow(in, out, mask, 0, head);
+        return VectorRow<Model, true>(in, out, mask, head, count);
     }
 #endif
 
@@ -483,13 +555,13 @@ struct SelectionRule::Impl {
 #if defined(__SSE2__)
         switch (Options.Model) {
         case ColourModel::Hue:
-            x = VectorRow<1>(in, out, mask, x, count);
+            x = VectorRow<1>(in, out, mask, count);
             break;
         case ColourModel::Perceptual:
-            x = VectorRow<2>(in, out, mask, x, count);
+            x = VectorRow<2>(in, out, mask, count);
             break;
         default:
-            x = VectorRow<0>(in, out, mask, x, count);
+            x = VectorRow<0>(in, out, mask, count);
             break;
         }
 #endif
@@ -508,11 +580,11 @@ struct SelectionRule::Impl {
         // with it. The colours of the other cells are tested one by one.
         constexpr double margin = 1e-9;
         const std::vector<CellBounds>& cells = LabCells();
-        CellKept.assign(CellCount, 0);
+        CellState = std::make_unique<std::atomic<std::uint8_t>[]>(CellCount);
+        CellKept = std::make_unique<std::atomic<std::uint64_t>[]>(CellCount);
         for (std::size_t i = 0; i < CellCount; ++i) {
             const CellBounds& cell = cells[i];
-            bool all = false;
-            bool mixed = false;
+            std::uint8_t state = CellNone;
             for (const Lab& centre : Labs) {
                 const double c[3] = {centre.L, centre.A, centre.B};
                 double nearest = 0;
@@ -526,27 +598,14 @@ struct SelectionRule::Impl {
                     farthest += far * far;
                 }
                 if (farthest < RadiusSquared - margin) {
-                    all = true;
+                    state = CellAll;
                     break;
                 }
-                mixed = mixed || nearest <= RadiusSquared + margin;
-            }
-            if (all) {
-                CellKept[i] = ~std::uint64_t{0};
-            } else if (mixed) {
-                const auto r0 = static_cast<std::uint32_t>(i >> 12) << CellBits;
-                const auto g0 = static_cast<std::uint32_t>((i >> 6) & 63u) << CellBits;
-                const auto b0 = static_cast<std::uint32_t>(i & 63u) << CellBits;
-                std::uint64_t bits = 0;
-                for (std::uint32_t k = 0; k < 64; ++k) {
-                    const Lab lab = LabOf(r0 + (k >> 4), g0 + ((k >> 2) & 3u), b0 + (k & 3u));
-                    const bool kept = std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
-                        return DistanceSquared(lab, centre) <= RadiusSquared;
-                    });
-                    bits |= std::uint64_t{kept} << k;
+                if (nearest <= RadiusSquared + margin) {
+                    state = CellMixed;
                 }
-                CellKept[i] = bits;
             }
+            CellState[i].store(state, std::memory_order_relaxed);
         }
     }
 };
@@ -669,14 +728,21 @@ void RenderSelection(const TBitmap32& source, const SelectionOptions& options, T
                      const std::function<void(std::int32_t row)>& onRow) {
     ValidateSelection(options);
     const bool painted = brush != nullptr && !brush->IsEmpty();
-    if (painted && (brush->Width() != source.Width() || brush->Height() != source.Height())) {
-        throw EngineError("The brush strokes and the picture differ in size");
-    }
     if (IsWrittenSelection(options) && !painted) {
         RenderPixels(source, options.Colours.front(), options.Box, render, mask, onRow);
         return;
     }
-    const SelectionRule rule(options);
+    RenderSelection(source, SelectionRule(options), render, mask, brush, onRow);
+}
+
+void RenderSelection(const TBitmap32& source, const SelectionRule& rule, TBitmap32& render,
+                     TBitmap32& mask, const BrushOverlay* brush,
+                     const std::function<void(std::int32_t row)>& onRow) {
+    const SelectionOptions& options = rule.Options();
+    const bool painted = brush != nullptr && !brush->IsEmpty();
+    if (painted && (brush->Width() != source.Width() || brush->Height() != source.Height())) {
+        throw EngineError("The brush strokes and the picture differ in size");
+    }
     if (options.Feather == 0 && !painted) {
         mask.Resize(source.Width(), source.Height());
         render.Resize(source.Width(), source.Height());

@@ -145,4 +145,12 @@ void RenderSelection(const TBitmap32& source, const SelectionOptions& options, T
                      TBitmap32& mask, const BrushOverlay* brush = nullptr,
                      const std::function<void(std::int32_t row)>& onRow = {});
 
+// The same with a rule already made, for a caller that renders again with unchanged options
+// (a new picture, a brush stroke): the rule's tables are reused, and cells of the colour cube
+// worked out for one render stay worked out. Always takes the rule's own path, which gives the
+// same bytes as RenderPixels for a written selection.
+void RenderSelection(const TBitmap32& source, const SelectionRule& rule, TBitmap32& render,
+                     TBitmap32& mask, const BrushOverlay* brush = nullptr,
+                     const std::function<void(std::int32_t row)>& onRow = {});
+
 } // namespace tintavo
