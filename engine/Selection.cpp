@@ -397,44 +397,58 @@ struct SelectionRule::Impl {
         return kept;
     }
 
-    __m128i KeptHue(__m128i col) const {
+    // Eight pixels in 16-bit lanes; the division is done in float, four at a time.
+    void KeptHue(__m128i c0, __m128i c1, __m128i& k0, __m128i& k1) const {
         const __m128i byteMask = _mm_set1_epi32(0xFF);
-        const __m128i r = _mm_and_si128(_mm_srli_epi32(col, 16), byteMask);
-        const __m128i g = _mm_and_si128(_mm_srli_epi32(col, 8), byteMask);
-        const __m128i b = _mm_and_si128(col, byteMask);
-        // The high halves of every lane are zero, so 16-bit max and min act per pixel.
+        const auto channel = [&](int shift) {
+            return _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(c0, shift), byteMask),
+                                   _mm_and_si128(_mm_srli_epi32(c1, shift), byteMask));
+        };
+        const __m128i r = channel(16);
+        const __m128i g = channel(8);
+        const __m128i b = channel(0);
         const __m128i high = _mm_max_epi16(_mm_max_epi16(r, g), b);
         const __m128i low = _mm_min_epi16(_mm_min_epi16(r, g), b);
-        const __m128i chroma = _mm_sub_epi32(high, low);
-        const __m128i coloured = _mm_cmpgt_epi32(chroma, _mm_set1_epi32(Options.ChromaFloor));
-        const __m128i isRed = _mm_cmpeq_epi32(high, r);
-        const __m128i isGreen = _mm_andnot_si128(isRed, _mm_cmpeq_epi32(high, g));
-        const __m128i isBlue = _mm_andnot_si128(_mm_or_si128(isRed, isGreen), _mm_set1_epi32(-1));
+        const __m128i chroma = _mm_sub_epi16(high, low);
+        const __m128i coloured =
+            _mm_cmpgt_epi16(chroma, _mm_set1_epi16(static_cast<short>(Options.ChromaFloor)));
+        const __m128i isRed = _mm_cmpeq_epi16(high, r);
+        const __m128i isGreen = _mm_andnot_si128(isRed, _mm_cmpeq_epi16(high, g));
+        const __m128i isBlue = _mm_andnot_si128(_mm_or_si128(isRed, isGreen), _mm_set1_epi16(-1));
         const auto pick = [](__m128i m, __m128i a, __m128i other) {
             return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, other));
         };
-        const __m128i num = pick(isRed, _mm_sub_epi32(g, b),
-                                 pick(isGreen, _mm_sub_epi32(b, r), _mm_sub_epi32(r, g)));
-        const __m128i base = _mm_or_si128(_mm_and_si128(isGreen, _mm_set1_epi32(512)),
-                                          _mm_and_si128(isBlue, _mm_set1_epi32(1024)));
+        const __m128i num = pick(isRed, _mm_sub_epi16(g, b),
+                                 pick(isGreen, _mm_sub_epi16(b, r), _mm_sub_epi16(r, g)));
+        const __m128i base = _mm_or_si128(_mm_and_si128(isGreen, _mm_set1_epi16(512)),
+                                          _mm_and_si128(isBlue, _mm_set1_epi16(1024)));
         // A grey's zero chroma is replaced by 1 (it is not kept anyway).
-        const __m128 divisor = _mm_cvtepi32_ps(_mm_max_epi16(chroma, _mm_set1_epi32(1)));
-        const __m128i quotient =
-            _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(_mm_slli_epi32(num, 8)), divisor));
-        __m128i hue = _mm_add_epi32(base, quotient);
-        hue = _mm_add_epi32(
-            hue, _mm_and_si128(_mm_cmplt_epi32(hue, _mm_setzero_si128()), _mm_set1_epi32(HueTurn)));
-        const __m128 h = _mm_cvtepi32_ps(hue);
-        const __m128 turn = _mm_set1_ps(static_cast<float>(HueTurn));
-        const __m128 limit = _mm_set1_ps(static_cast<float>(Options.HueTolerance * 64));
-        const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-        __m128 near = _mm_setzero_ps();
+        const __m128i divisor = _mm_max_epi16(chroma, _mm_set1_epi16(1));
+        const auto quotient = [](__m128i n, __m128i d) {
+            return _mm_cvttps_epi32(
+                _mm_div_ps(_mm_cvtepi32_ps(_mm_slli_epi32(n, 8)), _mm_cvtepi32_ps(d)));
+        };
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i q = _mm_packs_epi32(quotient(_mm_srai_epi32(_mm_unpacklo_epi16(num, num), 16),
+                                                   _mm_unpacklo_epi16(divisor, zero)),
+                                          quotient(_mm_srai_epi32(_mm_unpackhi_epi16(num, num), 16),
+                                                   _mm_unpackhi_epi16(divisor, zero)));
+        __m128i hue = _mm_add_epi16(base, q);
+        hue =
+            _mm_add_epi16(hue, _mm_and_si128(_mm_cmplt_epi16(hue, zero), _mm_set1_epi16(HueTurn)));
+        const __m128i turn = _mm_set1_epi16(HueTurn);
+        const __m128i limit = _mm_set1_epi16(static_cast<short>(Options.HueTolerance * 64));
+        const __m128i fifteen = _mm_set1_epi16(15);
+        __m128i far = _mm_set1_epi16(-1);
         for (const std::int32_t centre : Hues) {
-            __m128 d = _mm_and_ps(_mm_sub_ps(h, _mm_set1_ps(static_cast<float>(centre))), absMask);
-            d = _mm_min_ps(d, _mm_sub_ps(turn, d));
-            near = _mm_or_ps(near, _mm_cmple_ps(_mm_mul_ps(d, _mm_set1_ps(15.0f)), limit));
+            __m128i d = _mm_sub_epi16(hue, _mm_set1_epi16(static_cast<short>(centre)));
+            d = _mm_max_epi16(d, _mm_sub_epi16(zero, d));
+            d = _mm_min_epi16(d, _mm_sub_epi16(turn, d));
+            far = _mm_and_si128(far, _mm_cmpgt_epi16(_mm_mullo_epi16(d, fifteen), limit));
         }
-        return _mm_and_si128(coloured, _mm_castps_si128(near));
+        const __m128i kept = _mm_andnot_si128(far, coloured);
+        k0 = _mm_unpacklo_epi16(kept, kept);
+        k1 = _mm_unpackhi_epi16(kept, kept);
     }
 
     __m128i KeptPerceptual(const TColor32* in) const {
@@ -504,27 +518,35 @@ struct SelectionRule::Impl {
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
             }
         };
-        for (; x + 4 <= count; x += 4) {
-            const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
-            __m128i kept;
-            if constexpr (Model == 1) {
-                kept = KeptHue(col);
-            } else if constexpr (Model == 2) {
-                kept = KeptPerceptual(in + x);
-            } else {
-                kept = KeptBox(col);
-            }
+        const auto finish = [&](std::size_t at, __m128i col, __m128i kept) {
             if (out != nullptr) {
                 __m128i result = col;
                 if (!unchanged) {
                     const __m128i grey = PlainGrey ? PlainGreyVector(col) : GreyedVector(col);
                     result = _mm_or_si128(_mm_and_si128(kept, col), _mm_andnot_si128(kept, grey));
                 }
-                store(out + x, result);
+                store(out + at, result);
             }
             if (mask != nullptr) {
-                store(mask + x, _mm_or_si128(opaque, kept));
+                store(mask + at, _mm_or_si128(opaque, kept));
             }
+        };
+        for (; x + 8 <= count; x += 8) {
+            const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+            const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x + 4));
+            __m128i k0;
+            __m128i k1;
+            if constexpr (Model == 1) {
+                KeptHue(c0, c1, k0, k1);
+            } else if constexpr (Model == 2) {
+                k0 = KeptPerceptual(in + x);
+                k1 = KeptPerceptual(in + x + 4);
+            } else {
+                k0 = KeptBox(c0);
+                k1 = KeptBox(c1);
+            }
+            finish(x, c0, k0);
+            finish(x + 4, c1, k1);
         }
         if constexpr (Stream) {
             _mm_sfence();
