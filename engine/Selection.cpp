@@ -381,7 +381,7 @@ struct SelectionRule::Impl {
     }
 
 #if defined(__SSE2__)
-    // Four pixels at a time: the model's decision as a lane mask, then the output. Each step
+    // Eight pixels at a time: the model's decision as lane masks, then the output. Each step
     // gives exactly what the scalar rule gives (the float divisions below are of integers
     // whose quotients lie too far from the next integer for rounding to cross it).
     __m128i KeptBox(__m128i col) const {

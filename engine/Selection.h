@@ -64,7 +64,8 @@ struct SelectionOptions {
     std::int32_t Strength = MaxStrength;
 };
 
-// Raises EngineError naming the first value out of range (or an empty colour list).
+// Raises EngineError naming the first value out of range (or an empty colour list). Only the
+// chosen model's tolerances are checked: the others take no part.
 void ValidateSelection(const SelectionOptions& options);
 
 // True for the selection of the render pass itself: the RGB box, one colour, a hard edge,

@@ -77,6 +77,12 @@ TEST(Selection, DefaultsRenderExactlyAsTheRenderPass) {
             ASSERT_TRUE(std::equal(render.Bits(), render.Bits() + render.PixelCount(), r2.Bits()));
             ASSERT_TRUE(std::equal(mask.Bits(), mask.Bits() + mask.PixelCount(), m2.Bits()));
         }
+        // A rule kept from render to render takes its own path, to the same bytes.
+        TBitmap32 r4;
+        TBitmap32 m4;
+        RenderSelection(photo, SelectionRule(options), r4, m4);
+        ASSERT_TRUE(std::equal(render.Bits(), render.Bits() + render.PixelCount(), r4.Bits()));
+        ASSERT_TRUE(std::equal(mask.Bits(), mask.Bits() + mask.PixelCount(), m4.Bits()));
         // The soft-edge path at width 0 and the recompose of a hard mask agree as well.
         TBitmap32 r3;
         TBitmap32 m3;
