@@ -124,6 +124,25 @@ TEST(Selection, RowsMatchThePixelRuleForEveryModel) {
     }
 }
 
+// The hue's lanes and float division against the integer rule, for all 16.7 million colours.
+TEST(Selection, HueRowsMatchTheRuleForEveryColour) {
+    SelectionOptions o = Pick(ColourModel::Hue, {{255, 0, 20}, {10, 200, 90}, {40, 40, 250}});
+    o.HueTolerance = 13;
+    o.ChromaFloor = 0;
+    const SelectionRule rule(o);
+    std::vector<TColor32> row(65536);
+    std::vector<TColor32> mask(65536);
+    for (std::uint32_t r = 0; r < 256; ++r) {
+        for (std::uint32_t i = 0; i < 65536; ++i) {
+            row[i] = Rgb(r, i >> 8, i & 0xFF);
+        }
+        rule.MaskRow(row.data(), mask.data(), row.size());
+        for (std::uint32_t i = 0; i < 65536; ++i) {
+            ASSERT_EQ(mask[i], rule.Keeps(row[i]) ? MaskKept : MaskGreyed) << std::hex << row[i];
+        }
+    }
+}
+
 TEST(Selection, HueKeepsAShadedBallWholeWhereTheBoxLosesItsShadow) {
     // A red ball lit from the left: its colour scaled from a fifth to full brightness, on a
     // grey-blue background.
