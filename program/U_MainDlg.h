@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -29,6 +30,8 @@ class QWidget;
 namespace tintavo {
 
 class IntegerField;
+class SelectionHistory;
+struct Selection;
 class TBitmap32;
 class TImage32;
 class TTovikLog;
@@ -37,14 +40,20 @@ class TZelkLite;
 
 // The application-events component: forwards the application's activation to whatever
 // handler is bound. The handler may unbind itself (clear OnActivate) to run only once.
+// Where the desktop never activates the window, the handler runs shortly after the parent
+// window is shown.
 class TApplicationEvents : public QObject {
     Q_OBJECT
 public:
     explicit TApplicationEvents(QObject* parent);
     std::function<void()> OnActivate;
+    static constexpr int ShownActivationDelayMs = 500;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Fire();
 };
 
 class TMainDlg : public QMainWindow {
@@ -119,6 +128,9 @@ public:
     QMenu* File1 = nullptr;
     QAction* LoadFile1 = nullptr;
     QAction* Close1 = nullptr;
+    QMenu* Edit1 = nullptr;
+    QAction* Undo1 = nullptr;
+    QAction* Redo1 = nullptr;
     QMenu* N1 = nullptr;
     QAction* Openlogfile1 = nullptr;
     QAction* Checkforupdate1 = nullptr;
@@ -146,6 +158,8 @@ public:
     // one owner.
     std::shared_ptr<TZelkLite> Updater;
     bool QuietUpdateCheck = false;
+    // Undo and redo of the selection (owned by the window).
+    SelectionHistory* History = nullptr;
 
     // ---- Operations used across the window ----------------------------------------------
     void LoadPicture(const QString& Path);
@@ -183,6 +197,8 @@ public slots:
 
     // Menu commands handled with the window.
     void Close1Click();
+    void Undo1Click();
+    void Redo1Click();
 
     // Lifecycle (bodies in U_MainDlg_Lifecycle.cpp).
     void AppEvtActivate();
@@ -209,6 +225,8 @@ private:
     void BuildActionAndViews(QWidget* c);
     void WireControls();
     void BuildMenus();
+    void BuildEditMenu();
+    void RestoreSelection(const Selection& selection);
     void SetTabOrder();
     void ApplyPreset(int red, int green, int blue);
     void ThresholdChanged(const QSlider* slider, QLabel* label);
@@ -218,6 +236,14 @@ public:
     // The program's command line as first activation reports it (the first parameter is
     // logged, nothing else); tests replace it before the window is activated.
     QStringList CommandLine = QCoreApplication::arguments();
+    // A settings value that could not be written (a read-only or full configuration folder):
+    // logged (once the log exists) and shown, the message box once per run at most.
+    void ReportSettingsFailure(const std::exception& error);
+
+private:
+    void LoadCommandLinePicture();
+    bool SettingsFailureShown = false;
+    QStringList UnloggedFailures;
 };
 
 } // namespace tintavo
