@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <stdexcept>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -39,23 +38,23 @@ extern "C" void OnSessionSignal(int number) {
 } // namespace
 
 TSessionEnd::TSessionEnd(QWidget* window) : window_(window) {
+    // Without a pipe (no descriptors left) the signals keep their usual effect.
     int fds[2] = {-1, -1};
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::runtime_error("Unable to watch for the end of the session");
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        readEnd_.Reset(fds[0]);
+        writeEnd_.Reset(fds[1]);
+        signalPipe.store(writeEnd_.Get());
+        notifier_ = new QSocketNotifier(readEnd_.Get(), QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, &TSessionEnd::SignalArrived);
+
+        struct sigaction action {};
+        action.sa_handler = OnSessionSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, &previousTerm_);
+        ::sigaction(SIGHUP, &action, &previousHangUp_);
+        watching_ = true;
     }
-    readEnd_.Reset(fds[0]);
-    writeEnd_.Reset(fds[1]);
-    signalPipe.store(writeEnd_.Get());
-
-    notifier_ = new QSocketNotifier(readEnd_.Get(), QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &TSessionEnd::SignalArrived);
-
-    struct sigaction action {};
-    action.sa_handler = OnSessionSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, &previousTerm_);
-    ::sigaction(SIGHUP, &action, &previousHangUp_);
 
 #if QT_CONFIG(sessionmanager)
     // Logging out: the window closes as if the user closed it; a close the window refuses
@@ -75,9 +74,11 @@ TSessionEnd::TSessionEnd(QWidget* window) : window_(window) {
 }
 
 TSessionEnd::~TSessionEnd() {
-    ::sigaction(SIGTERM, &previousTerm_, nullptr);
-    ::sigaction(SIGHUP, &previousHangUp_, nullptr);
-    signalPipe.store(-1);
+    if (watching_) {
+        ::sigaction(SIGTERM, &previousTerm_, nullptr);
+        ::sigaction(SIGHUP, &previousHangUp_, nullptr);
+        signalPipe.store(-1);
+    }
 }
 
 void TSessionEnd::SignalArrived() {

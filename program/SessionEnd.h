@@ -36,6 +36,7 @@ private:
     QSocketNotifier* notifier_ = nullptr;
     struct sigaction previousTerm_ {};
     struct sigaction previousHangUp_ {};
+    bool watching_ = false;
 };
 
 } // namespace tintavo

@@ -4,7 +4,8 @@
 // Handler bodies live in program/: the form, the sliders, the colour fields and the render
 // in U_MainDlg.cpp; the picture files (Load, loading the working copy, Save and the export)
 // in U_MainDlg_Files.cpp; the lifecycle group (activation, drops, closing, update outcome,
-// the "?" menu) in U_MainDlg_Lifecycle.cpp.
+// the "?" menu) in U_MainDlg_Lifecycle.cpp; the Edit menu (undo and redo of the selection)
+// in U_MainDlg_Undo.cpp.
 
 #include <QCoreApplication>
 #include <QMainWindow>
@@ -234,7 +235,8 @@ private:
     // Lifecycle members (activation, drops, closing, update outcome)
 public:
     // The program's command line as first activation reports it (the first parameter is
-    // logged, nothing else); tests replace it before the window is activated.
+    // logged, and loaded when it names a JPEG file); tests replace it before the window is
+    // activated.
     QStringList CommandLine = QCoreApplication::arguments();
     // A settings value that could not be written (a read-only or full configuration folder):
     // logged (once the log exists) and shown, the message box once per run at most.
