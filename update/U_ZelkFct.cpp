@@ -1,6 +1,7 @@
 #include "update/U_ZelkFct.h"
 
 #include "platform/PathUtils.h"
+#include "platform/ProgramPath.h"
 #include "update/TextRules.h"
 #include "update/U_Version.h"
 #include "update/VersionResource.h"
@@ -28,7 +29,7 @@ constexpr std::string_view kMisreadCopyrightSign = "\xC3\x82\xC2\xA9";
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
-    return fs::is_regular_file(path, ec);
+    return fs::is_regular_file(platform::PathForReading(path), ec);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -114,7 +115,7 @@ std::string CutLastPart(const std::string& r) {
 
 std::string GetFileVersionText(const fs::path& path) {
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
+    const fs::file_status status = fs::status(platform::PathForReading(path.string()), ec);
     if (ec || !fs::exists(status) || fs::is_directory(status)) {
         return "File not found";
     }
