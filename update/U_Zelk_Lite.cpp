@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -81,8 +82,21 @@ struct TZelkLite::Exchange {
             const std::lock_guard<std::mutex> lock(Mutex);
             Poster = nullptr;
         }
+        Ended.notify_all();
         Cancelled.store(true);
         curl_multi_wakeup(Multi);
+    }
+
+    // Posts the time-out at the deadline unless the check ended before. The transfer loop
+    // keeps the deadline itself, but only while libcurl returns to it: a libcurl built
+    // without its threaded resolver looks names up inside the transfer call.
+    void Watch() {
+        std::unique_lock<std::mutex> lock(Mutex);
+        if (Ended.wait_until(lock, Deadline, [this] { return Poster == nullptr || Posted; })) {
+            return;
+        }
+        lock.unlock();
+        Post({static_cast<int>(CURLE_OPERATION_TIMEDOUT), {}, {}});
     }
 
     // Posts the outcome to the client, once, unless it let go. Done before the transfer's
@@ -93,6 +107,7 @@ struct TZelkLite::Exchange {
             return;
         }
         Posted = true;
+        Ended.notify_all();
         try {
             Poster->Post([owner = Owner, session = Session, outcome = std::move(outcome)] {
                 if (const auto alive = owner.lock()) {
@@ -198,6 +213,7 @@ struct TZelkLite::Exchange {
     Clock::time_point Deadline;
 
     std::mutex Mutex;
+    std::condition_variable Ended; // Posted set or Poster cleared
     IZelkPoster* Poster = nullptr; // guarded by Mutex; none once the client let go
     bool Posted = false;           // guarded by Mutex
     std::weak_ptr<Token> Owner;
@@ -335,13 +351,14 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
         exchange->Session = session;
         startTick_ = TickCount();
         exchange->Deadline = Clock::now() + timeLimit_;
-        // The worker holds the exchange as long as it runs; it is never joined.
+        exchange_ = exchange;
+        // The worker and the watch hold the exchange as long as they run; neither is joined.
+        std::thread([exchange] { exchange->Watch(); }).detach();
         std::thread([exchange] { exchange->Post(exchange->Run()); }).detach();
-        exchange_ = std::move(exchange);
     } catch (const std::exception&) {
         // The check could not be prepared or started: it ends as failed, so that a new one
         // can be made.
-        exchange_.reset();
+        Abandon();
         poster_.Post([token = std::weak_ptr<Token>(token_), session] {
             if (const auto alive = token.lock()) {
                 alive->Owner->Deliver(session, {static_cast<int>(CURLE_FAILED_INIT), {}, {}});
