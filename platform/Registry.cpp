@@ -73,6 +73,10 @@ bool MoveAside(const std::string& hivePath) {
             0) {
             return true;
         }
+        // A file system without the no-replace rename: a new name never replaces one either.
+        if ((errno == EINVAL || errno == ENOSYS) && ::link(hivePath.c_str(), kept.c_str()) == 0) {
+            return ::unlink(hivePath.c_str()) == 0;
+        }
         if (errno != EEXIST) {
             return false;
         }

@@ -66,25 +66,49 @@ std::size_t ReadHeader(char* data, std::size_t size, std::size_t count, void* us
 // finishes on its own and is released by whichever side lets go last.
 struct TZelkLite::Exchange {
     Exchange() : Multi(curl_multi_init()), Easy(curl_easy_init()) {}
-    ~Exchange() {
-        Easy.reset();
-        if (Multi != nullptr) {
-            curl_multi_cleanup(Multi);
-        }
-    }
+    ~Exchange() { CleanUp(); }
     Exchange(const Exchange&) = delete;
     Exchange& operator=(const Exchange&) = delete;
 
     // The client lets go: nothing is posted after this returns, and the transfer stops soon.
     // Safe from any thread while the exchange lives.
     void Cancel() {
-        {
-            const std::lock_guard<std::mutex> lock(Mutex);
-            Poster = nullptr;
+        Cancelled.store(true);
+        const std::lock_guard<std::mutex> lock(Mutex);
+        Poster = nullptr;
+        if (!TransferOver) {
+            curl_multi_wakeup(Multi); // the one call libcurl allows from another thread
         }
         Ended.notify_all();
-        Cancelled.store(true);
-        curl_multi_wakeup(Multi);
+    }
+
+    // Waits, at most `limit`, until the worker has released libcurl's handles, so that a
+    // program closing right after does not tear libcurl and its TLS library down under it.
+    void WaitForWorker(std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(Mutex);
+        Ended.wait_for(lock, limit, [this] { return WorkerDone; });
+    }
+
+    // The worker's whole life: the check, its outcome, the release of the handles.
+    void Work() {
+        THttpOutcome outcome = Run();
+        Post(std::move(outcome));
+        {
+            const std::lock_guard<std::mutex> lock(Mutex);
+            TransferOver = true;
+        }
+        CleanUp();
+        const std::lock_guard<std::mutex> lock(Mutex);
+        WorkerDone = true;
+        Ended.notify_all();
+    }
+
+    void CleanUp() {
+        Easy.reset();
+        if (Multi != nullptr) {
+            curl_multi_cleanup(Multi);
+            Multi = nullptr;
+        }
     }
 
     // Posts the time-out at the deadline unless the check ended before. The transfer loop
@@ -213,7 +237,9 @@ struct TZelkLite::Exchange {
     Clock::time_point Deadline;
 
     std::mutex Mutex;
-    std::condition_variable Ended; // Posted set or Poster cleared
+    std::condition_variable Ended; // Posted, Poster cleared or WorkerDone
+    bool TransferOver = false;     // guarded by Mutex; the handles are no longer in use
+    bool WorkerDone = false;       // guarded by Mutex; the handles are released
     IZelkPoster* Poster = nullptr; // guarded by Mutex; none once the client let go
     bool Posted = false;           // guarded by Mutex
     std::weak_ptr<Token> Owner;
@@ -289,6 +315,8 @@ void TZelkLite::Log(const std::string& message, int level) const {
 void TZelkLite::Abandon() {
     if (exchange_) {
         exchange_->Cancel();
+        // Normally a matter of milliseconds; bounded, since libcurl may be held by a lookup.
+        exchange_->WaitForWorker(std::chrono::milliseconds(300));
     }
     exchange_.reset();
 }
@@ -354,7 +382,7 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
         exchange_ = exchange;
         // The worker and the watch hold the exchange as long as they run; neither is joined.
         std::thread([exchange] { exchange->Watch(); }).detach();
-        std::thread([exchange] { exchange->Post(exchange->Run()); }).detach();
+        std::thread([exchange] { exchange->Work(); }).detach();
     } catch (const std::exception&) {
         // The check could not be prepared or started: it ends as failed, so that a new one
         // can be made.
