@@ -113,8 +113,6 @@ std::string CutAtCharacter(const std::string& text, std::size_t maxBytes) {
 // Writes the content through a temporary file that replaces the target, so that a failed
 // write never leaves half a file; where the folder admits no new file, writes in place.
 bool StoreFile(const std::string& path, const std::string& content) {
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
@@ -126,8 +124,7 @@ bool StoreFile(const std::string& path, const std::string& content) {
     if (exists && ((existing.st_mode & writeBits) == 0 || ::access(path.c_str(), W_OK) != 0)) {
         return false;
     }
-    switch (ReplaceThroughTemp(folder, ".settings.", path, content,
-                               exists ? (existing.st_mode & 07777) : 0644)) {
+    switch (ReplaceThroughTemp(path, ".settings.", content, 0644)) {
     case ReplaceResult::Replaced:
         return true;
     case ReplaceResult::WriteFailed:
@@ -140,7 +137,7 @@ bool StoreFile(const std::string& path, const std::string& content) {
     if (fd < 0) {
         return false;
     }
-    const bool written = WriteAll(fd, content);
+    const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
     return ::close(fd) == 0 && written;
 }
 

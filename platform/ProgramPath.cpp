@@ -23,6 +23,13 @@ std::string ProgramFilePath() {
     return ec ? std::string() : path.string();
 }
 
+std::string PathForReading(const std::string& path) {
+    constexpr const char* kSelf = "/proc/self/exe";
+    std::error_code ec;
+    const auto running = std::filesystem::read_symlink(kSelf, ec);
+    return !ec && !path.empty() && running.string() == path ? std::string(kSelf) : path;
+}
+
 std::string ProgramFolder() {
     return ExtractFilePath(ProgramFilePath());
 }

@@ -9,6 +9,12 @@ namespace tintavo::platform {
 // tell it.
 std::string ProgramFilePath();
 
+// The path through which to read the file that `path` names: "/proc/self/exe" when `path` is
+// the running program's own file as the system reports it, else `path` itself. So the
+// program reads the very file that runs, also after a package upgrade replaced it on disk
+// (the reported path then ends in " (deleted)" and names nothing).
+std::string PathForReading(const std::string& path);
+
 // The folder of the running program file, with a trailing separator.
 std::string ProgramFolder();
 

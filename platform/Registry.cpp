@@ -5,6 +5,7 @@
 #include "platform/SpecialFolders.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -54,10 +55,33 @@ ReadResult ReadHiveFile(const std::string& path, std::string& content) {
     }
 }
 
-// Writes the text to a fresh file beside the target and puts it in the target's place.
-bool ReplaceFile(const std::string& folder, const std::string& target, const std::string& text) {
-    return ReplaceThroughTemp(folder, std::string(".") + kHiveName + ".", target, text, 0600) ==
+// Writes the text to a fresh file beside the target and puts it in the target's place; a new
+// hive is readable by its owner only.
+bool ReplaceFile(const std::string& target, const std::string& text) {
+    return ReplaceThroughTemp(target, std::string(".") + kHiveName + ".", text, 0600) ==
            ReplaceResult::Replaced;
+}
+
+// Moves an unreadable hive aside for whoever wants to look at it: to registry.reg.bad, or,
+// when an earlier one is kept there, to the first free registry.reg.bad.N, so that no kept
+// copy is ever replaced.
+bool MoveAside(const std::string& hivePath) {
+    constexpr int kMaxKeptCopies = 100;
+    for (int n = 1; n <= kMaxKeptCopies; ++n) {
+        const std::string kept = hivePath + ".bad" + (n == 1 ? "" : "." + std::to_string(n));
+        if (::renameat2(AT_FDCWD, hivePath.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) ==
+            0) {
+            return true;
+        }
+        // A file system without the no-replace rename: a new name never replaces one either.
+        if ((errno == EINVAL || errno == ENOSYS) && ::link(hivePath.c_str(), kept.c_str()) == 0) {
+            return ::unlink(hivePath.c_str()) == 0;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
 }
 
 // Holds the exclusive lock on the hive's lock file. Lock files may be removed by the process
@@ -67,8 +91,7 @@ class HiveLock {
 public:
     explicit HiveLock(const std::string& folder) : lockPath_(folder + "/" + kLockName) {
         for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-            std::error_code ec;
-            fs::create_directories(folder, ec);
+            CreatePrivateFolders(folder);
             Fd fd(::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
             if (fd.Get() < 0) {
                 if (errno == ENOENT) {
@@ -101,7 +124,7 @@ private:
 };
 
 RegHive ParseOrEmpty(const std::string& text, RegRoot root) {
-    auto hive = RegHive::Parse(text, RegRootName(root));
+    auto hive = RegHive::Parse(text, RegRootName(root), RegParse::KeepUnreadLines);
     return hive ? std::move(*hive) : RegHive();
 }
 
@@ -182,12 +205,14 @@ bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change) {
     bool present = read == ReadResult::Ok;
     RegHive hive;
     if (read == ReadResult::Ok) {
-        auto parsed = RegHive::Parse(text, RegRootName(RegRoot::CurrentUser));
+        // Damaged lines are kept as they stand; only a file that is no hive at all is moved
+        // aside, and a fresh hive started.
+        auto parsed =
+            RegHive::Parse(text, RegRootName(RegRoot::CurrentUser), RegParse::KeepUnreadLines);
         if (parsed) {
             hive = std::move(*parsed);
         } else {
-            // Keep the unreadable file for whoever wants to look at it; start afresh.
-            if (::rename(hivePath.c_str(), (hivePath + ".bad").c_str()) != 0) {
+            if (!MoveAside(hivePath)) {
                 return false;
             }
             present = false;
@@ -195,8 +220,7 @@ bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change) {
     } else if (read == ReadResult::Failed) {
         struct stat info {};
         if (::stat(hivePath.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            info.st_size > kMaxHiveSize &&
-            ::rename(hivePath.c_str(), (hivePath + ".bad").c_str()) == 0) {
+            info.st_size > kMaxHiveSize && MoveAside(hivePath)) {
             present = false;
         } else {
             return false;
@@ -214,7 +238,7 @@ bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change) {
     if (!changed && present) {
         return true;
     }
-    return ReplaceFile(folder, hivePath, hive.Serialize(RegRootName(RegRoot::CurrentUser)));
+    return ReplaceFile(hivePath, hive.Serialize(RegRootName(RegRoot::CurrentUser)));
 }
 
 bool RegCreateKey(const std::string& path) {

@@ -388,7 +388,8 @@ std::optional<RegValue> ValueLine(const std::string& line, const std::vector<std
 
 } // namespace
 
-std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string& rootName) {
+std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string& rootName,
+                                      RegParse mode) {
     const std::vector<std::string> lines = TextLines(text);
     RegHive hive;
     std::size_t index = 0;
@@ -401,10 +402,19 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
     if (!ReadHeader(lines, index)) {
         return std::nullopt;
     }
+    const bool keep = mode == RegParse::KeepUnreadLines;
     std::optional<std::string> currentKey;
     std::string currentLower;
     std::size_t currentIndex = 0;
     std::unordered_set<std::string> seen;
+    // Keeps lines [first, index] as they stand, with the key they stood in, or with the hive
+    // when they stood in no readable key.
+    const auto keepUnread = [&](std::size_t first) {
+        auto& sink = currentKey ? hive.keys_[currentIndex].unreadLines : hive.unreadLines_;
+        for (std::size_t i = first; i <= index && i < lines.size(); ++i) {
+            sink.push_back(lines[i]);
+        }
+    };
     for (; index < lines.size(); ++index) {
         const std::string line = Trim(lines[index]);
         if (line.empty() || line[0] == ';') {
@@ -413,7 +423,11 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
         if (line[0] == '[') {
             currentKey = KeyLinePath(line, rootName);
             if (!currentKey) {
-                return std::nullopt;
+                if (!keep) {
+                    return std::nullopt;
+                }
+                keepUnread(index);
+                continue;
             }
             hive.CreateKey(*currentKey);
             currentLower = Lower(*currentKey) + '\n';
@@ -421,12 +435,14 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             currentIndex = static_cast<std::size_t>(hive.FindKey(*currentKey) - hive.keys_.data());
             continue;
         }
-        if (!currentKey) {
-            return std::nullopt;
-        }
-        auto value = ValueLine(line, lines, index);
+        const std::size_t first = index;
+        auto value = currentKey ? ValueLine(line, lines, index) : std::nullopt;
         if (!value) {
-            return std::nullopt;
+            if (!keep) {
+                return std::nullopt;
+            }
+            keepUnread(first);
+            continue;
         }
         // Names seen once per key go straight in; a repeated one replaces the earlier value.
         if (seen.insert(currentLower + Lower(value->name)).second) {
@@ -447,11 +463,21 @@ std::string RegHive::Serialize(const std::string& rootName) const {
         return SortKey(a->path) < SortKey(b->path);
     });
     std::string out = std::string(kHeader) + "\n\n";
+    // Before any key, where they are read back as belonging to none.
+    for (const std::string& line : unreadLines_) {
+        out += line + "\n";
+    }
+    if (!unreadLines_.empty()) {
+        out += "\n";
+    }
     for (const RegKey* key : sorted) {
         out += "[" + rootName + (key->path.empty() ? "" : "\\" + key->path) + "]\n";
         for (const auto& value : key->values) {
             out += (value.name.empty() ? std::string("@") : Quote(value.name)) + "=" +
                    SerializeData(value) + "\n";
+        }
+        for (const std::string& line : key->unreadLines) {
+            out += line + "\n";
         }
         out += "\n";
     }
@@ -497,11 +523,11 @@ bool RegHive::CreateKey(const std::string& path) {
     while (end != std::string::npos) {
         const std::string parent = normal.substr(0, end);
         if (!KeyExists(parent)) {
-            keys_.push_back(RegKey{parent, {}});
+            keys_.push_back(RegKey{parent, {}, {}});
         }
         end = normal.find('\\', end + 1);
     }
-    keys_.push_back(RegKey{normal, {}});
+    keys_.push_back(RegKey{normal, {}, {}});
     return true;
 }
 
@@ -544,8 +570,11 @@ bool RegHive::DeleteValue(const std::string& path, const std::string& name) {
 }
 
 bool RegHive::IsEmpty() const {
+    if (!unreadLines_.empty()) {
+        return false;
+    }
     for (const auto& key : keys_) {
-        if (!key.values.empty()) {
+        if (!key.values.empty() || !key.unreadLines.empty()) {
             return false;
         }
         if (!key.path.empty() && !EqualsNoCase(key.path, "SOFTWARE")) {

@@ -35,11 +35,19 @@ struct RegValue {
 };
 
 // One key: its path below the root ("SOFTWARE\Orvane"), as first written, and its values in
-// the order they were first set.
+// the order they were first set; lines of the key that could not be read are kept as they
+// stood, to be written again after its values.
 struct RegKey {
     std::string path;
     std::vector<RegValue> values;
+    std::vector<std::string> unreadLines;
 };
+
+// How a hive text is read: Strict refuses the whole text at its first damaged line;
+// KeepUnreadLines takes what can be read and keeps each damaged line as it stands (with the
+// lines after a damaged key line, up to the next key), so that a hive written again loses
+// nothing. Either way a text without the header line is refused.
+enum class RegParse { Strict, KeepUnreadLines };
 
 // A registry hive held in memory, read from and written to the registry export text format
 // ("Windows Registry Editor Version 5.00", [key] lines naming the root, "name"="string",
@@ -50,8 +58,10 @@ public:
     // Parses the text of a hive file whose key lines name the given root
     // ("HKEY_CURRENT_USER"). Reads CRLF and LF line ends and continued hex lines. Empty when
     // the text does not parse.
-    static std::optional<RegHive> Parse(const std::string& text, const std::string& rootName);
-    // The text of the hive: LF line ends, keys sorted with parents before children.
+    static std::optional<RegHive> Parse(const std::string& text, const std::string& rootName,
+                                        RegParse mode = RegParse::Strict);
+    // The text of the hive: LF line ends, the lines that stood before any readable key first,
+    // then the keys sorted with parents before children.
     std::string Serialize(const std::string& rootName) const;
 
     bool KeyExists(const std::string& path) const;
@@ -68,15 +78,19 @@ public:
     // Deletes a value; false when the key or the value does not exist.
     bool DeleteValue(const std::string& path, const std::string& name);
 
-    // True when the hive holds nothing worth keeping: no values, and no keys but the root and
-    // the standard top-level SOFTWARE key, which always exist on the system this imitates.
+    // True when the hive holds nothing worth keeping: no values, no unread lines, and no keys
+    // but the root and the standard top-level SOFTWARE key, which always exist on the system
+    // this imitates.
     bool IsEmpty() const;
 
     const std::vector<RegKey>& Keys() const { return keys_; }
+    // Unread lines that belong to no readable key.
+    const std::vector<std::string>& UnreadLines() const { return unreadLines_; }
 
 private:
     RegKey* FindKeyMutable(const std::string& path);
     std::vector<RegKey> keys_;
+    std::vector<std::string> unreadLines_;
 };
 
 // True when two key or value names are the same for the registry (case of A to Z ignored).

@@ -1,14 +1,38 @@
 #include "platform/SpecialFolders.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace tintavo::platform {
 
 namespace fs = std::filesystem;
+
+bool CreatePrivateFolders(const std::string& path) {
+    struct stat info {};
+    if (path.empty()) {
+        return false;
+    }
+    if (::stat(path.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode);
+    }
+    // Outermost first, so that each new level is made by this call with its own mode.
+    for (std::size_t end = path.find('/', 1); end != std::string::npos;
+         end = path.find('/', end + 1)) {
+        const std::string level = path.substr(0, end);
+        if (::stat(level.c_str(), &info) != 0) {
+            ::mkdir(level.c_str(), 0700);
+        }
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
 std::string XdgBaseFolder(const char* variable, const char* defaultBelowHome) {
     const char* value = std::getenv(variable);
@@ -60,11 +84,9 @@ std::string SpecialFolderPath(int csidl) {
     if (!fs::is_directory(folder, ec)) {
         // The base folders exist on any set-up account; a fresh one gets them as the XDG
         // rules ask, readable by the user only.
-        fs::create_directories(folder, ec);
-        if (ec || !fs::is_directory(folder, ec)) {
+        if (!CreatePrivateFolders(folder)) {
             return {};
         }
-        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
     }
     return folder;
 }

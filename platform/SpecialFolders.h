@@ -14,6 +14,11 @@ constexpr int CSIDL_LOCAL_APPDATA = 28; // local application data: $XDG_STATE_HO
 // gives an absolute path, or when the folder cannot be made.
 std::string SpecialFolderPath(int csidl);
 
+// Creates the folder and every missing level above it, each readable by the user only (0700),
+// as the XDG rules ask of folders a program makes for its data; levels that exist are left as
+// they are. True when the folder exists afterwards.
+bool CreatePrivateFolders(const std::string& path);
+
 // An XDG base folder: the variable when it holds an absolute path (relative ones are to be
 // ignored), else the default below HOME; empty when neither gives an absolute path.
 std::string XdgBaseFolder(const char* variable, const char* defaultBelowHome);

@@ -95,7 +95,9 @@ std::string GetSpecialFolder(int csidl) {
 }
 
 bool CreateFolder(const std::string& path) {
-    return !path.empty() && mkdir(path.c_str(), 0777) == 0;
+    // The data folders hold the user's pictures and log: readable by the user only, as the
+    // XDG rules ask of a program's data.
+    return !path.empty() && mkdir(path.c_str(), 0700) == 0;
 }
 
 bool FolderExists(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "update/U_ZelkFct.h"
 
 #include "platform/PathUtils.h"
+#include "platform/ProgramPath.h"
 #include "update/TextRules.h"
 #include "update/U_Version.h"
 #include "update/VersionResource.h"
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <system_error>
+#include <vector>
 
 namespace tintavo {
 
@@ -23,12 +25,10 @@ constexpr char kDelimiter = platform::PathDelim();
 constexpr std::string_view kCopyrightSign = "\xC2\xA9";
 constexpr std::string_view kRegisteredSign = "\xC2\xAE";
 constexpr std::string_view kTrademarkSign = "\xE2\x84\xA2";
-// "©" in UTF-8 read as Western 8-bit text ("Â©"), then written in UTF-8.
-constexpr std::string_view kMisreadCopyrightSign = "\xC3\x82\xC2\xA9";
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
-    return fs::is_regular_file(path, ec);
+    return fs::is_regular_file(platform::PathForReading(path), ec);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -78,14 +78,37 @@ bool HasVersionInfo(const std::string& path) {
     return block && !block->empty();
 }
 
+// The clean-up rules below only ever cut a text at its ends, so they work on views of it: a
+// long text costs each step a few characters, never a copy of the whole.
+
 // Drops the first word and the separator after it.
-std::string DropFirst(const std::string& t, std::size_t wordLength) {
-    return wordLength + 1 >= t.size() ? std::string() : t.substr(wordLength + 1);
+std::string_view DropFirst(std::string_view t, std::size_t wordLength) {
+    return t.substr(std::min(wordLength + 1, t.size()));
 }
 
 // Drops `count` characters at the end.
-std::string DropLast(const std::string& t, std::size_t count) {
-    return count >= t.size() ? std::string() : t.substr(0, t.size() - count);
+std::string_view DropLast(std::string_view t, std::size_t count) {
+    return t.substr(0, count >= t.size() ? 0 : t.size() - count);
+}
+
+// Trim, RemoveBeginning and RemoveEnding on a view.
+std::string_view Trimmed(std::string_view t) {
+    const auto trimmed = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!t.empty() && trimmed(t.front())) {
+        t.remove_prefix(1);
+    }
+    while (!t.empty() && trimmed(t.back())) {
+        t.remove_suffix(1);
+    }
+    return t;
+}
+
+std::string_view WithoutBeginning(std::string_view t, std::string_view affix) {
+    return StartsNoCase(t, affix) ? Trimmed(t.substr(affix.size())) : t;
+}
+
+std::string_view WithoutEnding(std::string_view t, std::string_view affix) {
+    return EndsNoCase(t, affix) ? Trimmed(t.substr(0, t.size() - affix.size())) : t;
 }
 
 bool IsYear(std::string_view word) {
@@ -114,7 +137,7 @@ std::string CutLastPart(const std::string& r) {
 
 std::string GetFileVersionText(const fs::path& path) {
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
+    const fs::file_status status = fs::status(platform::PathForReading(path.string()), ec);
     if (ec || !fs::exists(status) || fs::is_directory(status)) {
         return "File not found";
     }
@@ -285,20 +308,24 @@ std::string GetProductVersion(const std::string& originalPath) {
 }
 
 std::string CleanName(const std::string& text) {
-    std::string t = text;
+    std::string_view t = text;
     for (;;) {
-        const std::string before = t;
-        while (PartCount(t, " ") > 1 && StartsNoCase(LastPart(t, " "), "http://")) {
-            t = CutLastPart(t);
+        const std::size_t before = t.size();
+        // A trailing web address, while something stands before it.
+        for (std::size_t sep = t.rfind(' ');
+             sep != std::string_view::npos && StartsNoCase(t.substr(sep + 1), "http://");
+             sep = t.rfind(' ')) {
+            t = Trimmed(t.substr(0, sep));
         }
-        t = Trim(t);
-        t = RemoveBeginning(t, "?");
-        t = RemoveEnding(t, " -");
+        t = Trimmed(t);
+        t = WithoutBeginning(t, "?");
+        t = WithoutEnding(t, " -");
         if (t == "@") {
-            t.clear();
+            t = {};
         }
-        if (t == before) {
-            return t;
+        // Every step only shortens the text, so an unchanged length is an unchanged text.
+        if (t.size() == before) {
+            return std::string(t);
         }
     }
 }
@@ -451,9 +478,11 @@ std::string CleanCompanyName(const std::string& text, const std::string& path) {
     if (EndsNoCase(t, "L.L.C.")) {
         t = RemoveEnding(t, "L.L.C.") + "LLC";
     }
-    while (t.size() > 1 && std::string_view("-,;([").find(t.back()) != std::string_view::npos) {
-        t = Trim(std::string_view(t).substr(0, t.size() - 1));
+    std::string_view end = t;
+    while (end.size() > 1 && std::string_view("-,;([").find(end.back()) != std::string_view::npos) {
+        end = Trimmed(end.substr(0, end.size() - 1));
     }
+    t = std::string(end);
     if (IsAnyOf(t, {"TODO:", "Company", "none", "."}) || t.starts_with('$')) {
         t.clear();
     }
@@ -462,119 +491,203 @@ std::string CleanCompanyName(const std::string& text, const std::string& path) {
 
 namespace {
 
-// The copyright words, sign and years at either end of the text.
-std::string WithoutCopyrightMarks(std::string t) {
-    if (t.ends_with(',')) {
-        t.pop_back();
-    }
-    if (t.starts_with(',')) {
-        t.erase(0, 1);
-    }
-    {
-        const std::string w = Part(t, " -", 0);
-        if (!t.empty() && IsAnyOf(w, {"C", "(C)", kCopyrightSign, ",", "copyright", "by"})) {
-            t = DropFirst(t, w.size());
+// Every pass works on a view of the original text, and each step looks at no more than the
+// few characters its words need: a long text of short words costs passes, never copies or
+// scans of the whole text.
+class CopyrightStripper {
+public:
+    explicit CopyrightStripper(std::string_view text)
+        : text_(text), lastDotBefore_(text.size() + 1) {
+        std::size_t last = kNone;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            lastDotBefore_[i] = last;
+            if (text[i] == '.') {
+                last = i;
+            }
         }
+        lastDotBefore_[text.size()] = last;
     }
-    t = RemoveBeginning(t, "(c)");
-    t = RemoveBeginning(t, "c)");
-    {
-        const std::string w = Part(t, " -,", 0);
-        if (!t.empty() && IsYear(w)) {
-            t = DropFirst(t, w.size());
-        }
-    }
-    if (t.find('/') != std::string::npos) {
-        const std::string w = Part(t, "/", 0);
-        if (w.size() == 4 || IsTwoDigitNumber(w)) {
-            t = DropFirst(t, w.size());
-        }
-    }
-    if (!t.empty()) {
-        const std::string w = LastPart(t, " -");
-        if (IsAnyOf(w, {"(C)", kCopyrightSign, ",", "copyright"}) || IsYear(w) ||
-            IsTwoDigitNumber(w)) {
-            t = DropLast(t, w.size() + 1);
-        }
-    }
-    if (t.size() > 1 && t.ends_with('-')) {
-        t.pop_back();
-    }
-    return t;
-}
 
-// The text without a licence sentence or an "All Rights Reserved" at its end.
-std::string WithoutLicenceWords(std::string t) {
-    for (const char* ending :
-         {" under GNU General Public License", " under the GPL",
-          " under the GNU Public License (GPL)", " under GNU General Public License.",
-          " under the GPL.", " under the GNU Public License (GPL).", "Freeware licensed under GPL",
-          "This file is set under the General Public License.", "GNU General Public License v2",
-          "Gnu General Public License (GPL, Copyleft)",
-          ". This software is licensed under the terms of the GNU General Public License."}) {
-        if (EndsNoCase(t, ending)) {
-            t = DropLast(t, std::string_view(ending).size());
+    std::string Run() const {
+        std::string_view t = text_;
+        for (;;) {
+            const std::string_view before = t;
+            t = WithoutRightsPhrases(WithoutLicenceWords(WithoutCopyrightMarks(t)));
+            // Every step only shortens the text, so an unchanged length is an unchanged text.
+            if (t.size() == before.size()) {
+                return std::string(t);
+            }
         }
     }
-    t = Trim(t);
-    for (const std::string_view p :
-         {" All Rights Reserved.", " All Rights Reserved", " All Rigths Reserved.",
-          " All Rigths Reserved", ".All Rights Reserved"}) {
-        if (!t.empty() && EqualsNoCase(LastPart(t, ","), p)) {
-            t = DropLast(t, p.size() + 1);
-        }
-        const std::size_t dotParts = PartCount(t, ".");
-        if (dotParts >= 2 && EqualsNoCase(Part(t, ".", dotParts - 2) + ".", p)) {
-            t = DropLast(t, p.size() + 1);
-        }
-        if (EndsNoCase(t, p)) {
-            t = DropLast(t, p.size() + 1);
-        }
-    }
-    return Trim(t);
-}
 
-// The text without the dashes around it, a final year and the copyright and rights phrases
-// at its beginning and end.
-std::string WithoutRightsPhrases(std::string t) {
-    if (t.size() > 1) {
-        if (t.starts_with('-')) {
-            t.erase(0, 1);
+private:
+    static constexpr std::size_t kNone = std::string_view::npos;
+
+    // The first part of t (up to the first of the separators) when it has at most `maxLength`
+    // characters; nothing when it is longer, which no word sought here is.
+    static std::optional<std::string_view>
+    FirstWord(std::string_view t, std::string_view separators, std::size_t maxLength) {
+        const std::string_view head = t.substr(0, maxLength + 1);
+        const std::size_t sep = head.find_first_of(separators);
+        if (sep != kNone) {
+            return t.substr(0, sep);
         }
-        if (t.ends_with('-')) {
-            t.pop_back();
+        return t.size() <= maxLength ? std::optional(t) : std::nullopt;
+    }
+
+    // The same for the last part.
+    static std::optional<std::string_view> LastWord(std::string_view t, std::string_view separators,
+                                                    std::size_t maxLength) {
+        const std::size_t tailLength = std::min(t.size(), maxLength + 1);
+        const std::string_view tail = t.substr(t.size() - tailLength);
+        const std::size_t sep = tail.find_last_of(separators);
+        if (sep != kNone) {
+            return tail.substr(sep + 1);
         }
+        return t.size() <= maxLength ? std::optional(t) : std::nullopt;
     }
-    if (t.size() > 5 && t.ends_with('.') && ToInt32Def(t.substr(t.size() - 5, 4), 0) > 1990) {
-        t = DropLast(t, 5);
+
+    // Position in t of the last "." before position `end` of t; kNone when there is none.
+    std::size_t LastDotBefore(std::string_view t, std::size_t end) const {
+        if (t.empty()) {
+            return kNone;
+        }
+        const auto offset = static_cast<std::size_t>(t.data() - text_.data());
+        const std::size_t at = lastDotBefore_[offset + end];
+        return at == kNone || at < offset ? kNone : at - offset;
     }
-    const std::string misreadCopyright(kMisreadCopyrightSign);
-    const std::string copyright(kCopyrightSign);
-    for (const std::string& beginning :
-         {copyright, "Copyrights " + copyright, "Copyright" + copyright,
-          std::string("Copyright(c)"), "Copyright" + misreadCopyright,
-          "Copyrights " + misreadCopyright, std::string("Copyright(r)"), std::string("Copyright?"),
-          std::string("All rights reserved worldwide"), std::string("All Rights Reserved (C)"),
-          std::string("All rights reserved"), std::string("(C)All rights reserved"),
-          std::string("All rights reserverd"), std::string("All Rights Reversed"), misreadCopyright,
-          copyright}) {
-        t = RemoveBeginning(t, beginning);
+
+    // The copyright words, sign and years at either end of the text.
+    static std::string_view WithoutCopyrightMarks(std::string_view t) {
+        if (t.ends_with(',')) {
+            t.remove_suffix(1);
+        }
+        if (t.starts_with(',')) {
+            t.remove_prefix(1);
+        }
+        if (const auto w = FirstWord(t, " -", 9);
+            w && !t.empty() && IsAnyOf(*w, {"C", "(C)", kCopyrightSign, ",", "copyright", "by"})) {
+            t = DropFirst(t, w->size());
+        }
+        t = WithoutBeginning(t, "(c)");
+        t = WithoutBeginning(t, "c)");
+        if (const auto w = FirstWord(t, " -,", 4); w && !t.empty() && IsYear(*w)) {
+            t = DropFirst(t, w->size());
+        }
+        // The first "/"-part, when it is a year or two digits.
+        if (const std::size_t slash = t.substr(0, 5).find('/'); slash != kNone) {
+            const std::string_view w = t.substr(0, slash);
+            if (w.size() == 4 || IsTwoDigitNumber(w)) {
+                t = DropFirst(t, w.size());
+            }
+        }
+        if (const auto w = LastWord(t, " -", 9);
+            w && !t.empty() &&
+            (IsAnyOf(*w, {"(C)", kCopyrightSign, ",", "copyright"}) || IsYear(*w) ||
+             IsTwoDigitNumber(*w))) {
+            t = DropLast(t, w->size() + 1);
+        }
+        if (t.size() > 1 && t.ends_with('-')) {
+            t.remove_suffix(1);
+        }
+        return t;
     }
-    for (const char* ending :
-         {"All rights reserved.", "All right reserved.", "Some right reserved.",
-          "No rights reserved.",
-          "This software is protected by international and romanian copyright and trade "
-          "laws."}) {
-        t = RemoveEnding(t, ending);
+
+    // The text without a licence sentence or an "All Rights Reserved" at its end.
+    std::string_view WithoutLicenceWords(std::string_view t) const {
+        for (const std::string_view ending :
+             {" under GNU General Public License", " under the GPL",
+              " under the GNU Public License (GPL)", " under GNU General Public License.",
+              " under the GPL.", " under the GNU Public License (GPL).",
+              "Freeware licensed under GPL", "This file is set under the General Public License.",
+              "GNU General Public License v2", "Gnu General Public License (GPL, Copyleft)",
+              ". This software is licensed under the terms of the GNU General Public License."}) {
+            if (EndsNoCase(t, ending)) {
+                t = DropLast(t, ending.size());
+            }
+        }
+        t = Trimmed(t);
+        for (const std::string_view p :
+             {" All Rights Reserved.", " All Rights Reserved", " All Rigths Reserved.",
+              " All Rigths Reserved", ".All Rights Reserved"}) {
+            // The last comma-part is the phrase (which holds no comma).
+            if (!t.empty() && EndsNoCase(t, p) &&
+                (t.size() == p.size() || t[t.size() - p.size() - 1] == ',')) {
+                t = DropLast(t, p.size() + 1);
+            }
+            // The second-to-last "."-part followed by "." is the phrase.
+            if (p.ends_with('.')) {
+                const std::size_t last = LastDotBefore(t, t.size());
+                const std::string_view word = p.substr(0, p.size() - 1);
+                if (last != kNone && last >= word.size() &&
+                    EqualsNoCase(t.substr(last - word.size(), word.size()), word)) {
+                    const std::size_t start = last - word.size();
+                    if (start == 0 || t[start - 1] == '.') {
+                        t = DropLast(t, p.size() + 1);
+                    }
+                }
+            }
+            if (EndsNoCase(t, p)) {
+                t = DropLast(t, p.size() + 1);
+            }
+        }
+        return Trimmed(t);
     }
-    return t;
-}
+
+    // The text without the dashes around it, a final year and the copyright and rights
+    // phrases at its beginning and end.
+    static std::string_view WithoutRightsPhrases(std::string_view t) {
+        if (t.size() > 1) {
+            if (t.starts_with('-')) {
+                t.remove_prefix(1);
+            }
+            if (t.ends_with('-')) {
+                t.remove_suffix(1);
+            }
+        }
+        if (t.size() > 5 && t.ends_with('.') && ToInt32Def(t.substr(t.size() - 5, 4), 0) > 1990) {
+            t = DropLast(t, 5);
+        }
+        // The sign "\xC2\xA9" as UTF-8, and as UTF-8 read as Western 8-bit text
+        // ("\xC3\x82\xC2\xA9").
+        static constexpr std::array<std::string_view, 16> kBeginnings = {
+            "\xC2\xA9",
+            "Copyrights \xC2\xA9",
+            "Copyright\xC2\xA9",
+            "Copyright(c)",
+            "Copyright\xC3\x82\xC2\xA9",
+            "Copyrights \xC3\x82\xC2\xA9",
+            "Copyright(r)",
+            "Copyright?",
+            "All rights reserved worldwide",
+            "All Rights Reserved (C)",
+            "All rights reserved",
+            "(C)All rights reserved",
+            "All rights reserverd",
+            "All Rights Reversed",
+            "\xC3\x82\xC2\xA9",
+            "\xC2\xA9"};
+        for (const std::string_view beginning : kBeginnings) {
+            t = WithoutBeginning(t, beginning);
+        }
+        for (const std::string_view ending :
+             {"All rights reserved.", "All right reserved.", "Some right reserved.",
+              "No rights reserved.",
+              "This software is protected by international and romanian copyright and trade "
+              "laws."}) {
+            t = WithoutEnding(t, ending);
+        }
+        return t;
+    }
+
+    std::string_view text_;
+    std::vector<std::size_t> lastDotBefore_; // for each position, the last "." before it
+};
 
 } // namespace
 
 std::string StripCopyright(const std::string& text) {
-    const std::string t = WithoutRightsPhrases(WithoutLicenceWords(WithoutCopyrightMarks(text)));
-    return t == text ? t : StripCopyright(t);
+    return CopyrightStripper(text).Run();
 }
 
 std::string GetCompanyName(const std::string& originalPath) {

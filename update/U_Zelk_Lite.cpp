@@ -9,7 +9,10 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 namespace tintavo {
 
@@ -58,24 +61,90 @@ std::size_t ReadHeader(char* data, std::size_t size, std::size_t count, void* us
 
 } // namespace
 
-// One check's transfer, shared by the client and its worker thread.
+// One check's transfer, shared by the client and its worker thread. The worker is never
+// joined: a name lookup that hangs must not hold the window, so an abandoned exchange
+// finishes on its own and is released by whichever side lets go last.
 struct TZelkLite::Exchange {
     Exchange() : Multi(curl_multi_init()), Easy(curl_easy_init()) {}
-    ~Exchange() {
-        if (Multi != nullptr) {
-            curl_multi_cleanup(Multi);
-        }
-    }
+    ~Exchange() { CleanUp(); }
     Exchange(const Exchange&) = delete;
     Exchange& operator=(const Exchange&) = delete;
 
-    // Stops the transfer soon; safe from any thread while the exchange lives.
+    // The client lets go: nothing is posted after this returns, and the transfer stops soon.
+    // Safe from any thread while the exchange lives.
     void Cancel() {
         Cancelled.store(true);
-        curl_multi_wakeup(Multi);
+        const std::lock_guard<std::mutex> lock(Mutex);
+        Poster = nullptr;
+        if (!TransferOver) {
+            curl_multi_wakeup(Multi); // the one call libcurl allows from another thread
+        }
+        Ended.notify_all();
     }
 
-    // One GET, no redirect followed. Returns the libcurl result.
+    // Waits, at most `limit`, until the worker has released libcurl's handles, so that a
+    // program closing right after does not tear libcurl and its TLS library down under it.
+    void WaitForWorker(std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(Mutex);
+        Ended.wait_for(lock, limit, [this] { return WorkerDone; });
+    }
+
+    // The worker's whole life: the check, its outcome, the release of the handles.
+    void Work() {
+        THttpOutcome outcome = Run();
+        Post(std::move(outcome));
+        {
+            const std::lock_guard<std::mutex> lock(Mutex);
+            TransferOver = true;
+        }
+        CleanUp();
+        const std::lock_guard<std::mutex> lock(Mutex);
+        WorkerDone = true;
+        Ended.notify_all();
+    }
+
+    void CleanUp() {
+        Easy.reset();
+        if (Multi != nullptr) {
+            curl_multi_cleanup(Multi);
+            Multi = nullptr;
+        }
+    }
+
+    // Posts the time-out at the deadline unless the check ended before. The transfer loop
+    // keeps the deadline itself, but only while libcurl returns to it: a libcurl built
+    // without its threaded resolver looks names up inside the transfer call.
+    void Watch() {
+        std::unique_lock<std::mutex> lock(Mutex);
+        if (Ended.wait_until(lock, Deadline, [this] { return Poster == nullptr || Posted; })) {
+            return;
+        }
+        lock.unlock();
+        Post({static_cast<int>(CURLE_OPERATION_TIMEDOUT), {}, {}});
+    }
+
+    // Posts the outcome to the client, once, unless it let go. Done before the transfer's
+    // handle is cleaned up, since with some resolvers that cleanup waits for a lookup.
+    void Post(THttpOutcome outcome) {
+        const std::lock_guard<std::mutex> lock(Mutex);
+        if (Poster == nullptr || Posted) {
+            return;
+        }
+        Posted = true;
+        Ended.notify_all();
+        try {
+            Poster->Post([owner = Owner, session = Session, outcome = std::move(outcome)] {
+                if (const auto alive = owner.lock()) {
+                    alive->Owner->Deliver(session, outcome);
+                }
+            });
+        } catch (...) {
+            // Nowhere to deliver: the poster is gone or full.
+        }
+    }
+
+    // One GET, no redirect followed. Returns the libcurl result; at the deadline the
+    // time-out is posted at once, before the handle is taken off.
     CURLcode Transfer(const std::string& url, HopState& hop, long& status, std::string& redirect) {
         const CurlHeaderList headers = ProfileHeaderList(url);
         const auto remaining =
@@ -89,7 +158,9 @@ struct TZelkLite::Exchange {
         CURL* easy = Easy.get();
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining.count()));
+        // libcurl's own limit comes after the check's deadline, which this loop keeps: its
+        // time-out handling may wait for a hanging name lookup.
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining.count()) + 1000L);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &hop);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, ReadHeader);
@@ -99,7 +170,7 @@ struct TZelkLite::Exchange {
         }
         CURLcode result = CURLE_OPERATION_TIMEDOUT;
         bool finished = false;
-        while (!finished && !Cancelled.load() && Clock::now() < Deadline) {
+        for (;;) {
             int running = 0;
             if (curl_multi_perform(Multi, &running) != CURLM_OK) {
                 result = CURLE_FAILED_INIT;
@@ -112,9 +183,16 @@ struct TZelkLite::Exchange {
                     finished = true;
                 }
             }
-            if (!finished) {
-                curl_multi_poll(Multi, nullptr, 0, 200, nullptr);
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now());
+            if (finished || Cancelled.load() || left.count() <= 0) {
+                break;
             }
+            curl_multi_poll(Multi, nullptr, 0,
+                            static_cast<int>(std::min<long long>(left.count(), 200)), nullptr);
+        }
+        if (!finished) {
+            Post({static_cast<int>(result), {}, {}});
         }
         curl_multi_remove_handle(Multi, easy);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
@@ -157,6 +235,15 @@ struct TZelkLite::Exchange {
     CurlEasy Easy;
     std::string Url;
     Clock::time_point Deadline;
+
+    std::mutex Mutex;
+    std::condition_variable Ended; // Posted, Poster cleared or WorkerDone
+    bool TransferOver = false;     // guarded by Mutex; the handles are no longer in use
+    bool WorkerDone = false;       // guarded by Mutex; the handles are released
+    IZelkPoster* Poster = nullptr; // guarded by Mutex; none once the client let go
+    bool Posted = false;           // guarded by Mutex
+    std::weak_ptr<Token> Owner;
+    std::uint64_t Session = 0;
 };
 
 std::string UrlEncode(std::string_view text) {
@@ -228,9 +315,8 @@ void TZelkLite::Log(const std::string& message, int level) const {
 void TZelkLite::Abandon() {
     if (exchange_) {
         exchange_->Cancel();
-    }
-    if (worker_.joinable()) {
-        worker_.join();
+        // Normally a matter of milliseconds; bounded, since libcurl may be held by a lookup.
+        exchange_->WaitForWorker(std::chrono::milliseconds(300));
     }
     exchange_.reset();
 }
@@ -253,25 +339,11 @@ void TZelkLite::ApplyConnectionOptions(void* easy) const {
         curl_easy_setopt(easy, CURLOPT_CAINFO, caFile_.c_str());
         curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
     }
-}
-
-void TZelkLite::StartWorker(const std::shared_ptr<Exchange>& exchange, std::uint64_t session) {
-    worker_ =
-        std::thread([exchange, &poster = poster_, token = std::weak_ptr<Token>(token_), session] {
-            THttpOutcome outcome = exchange->Run();
-            if (exchange->Cancelled.load()) {
-                return;
-            }
-            try {
-                poster.Post([token, session, outcome = std::move(outcome)] {
-                    if (const auto alive = token.lock()) {
-                        alive->Owner->Deliver(session, outcome);
-                    }
-                });
-            } catch (...) {
-                // Nowhere to deliver: the poster is gone or full.
-            }
-        });
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A name lookup still under way when the transfer is taken off is left to end on its own
+    // thread instead of being waited for (libcurl's threaded resolver).
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
+#endif
 }
 
 void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
@@ -302,14 +374,19 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
             Log("ZelkLite : No SSL / Back to HTTP", kZelkVerbose);
         }
         exchange->Url = requestUrl_;
+        exchange->Poster = &poster_;
+        exchange->Owner = token_;
+        exchange->Session = session;
         startTick_ = TickCount();
         exchange->Deadline = Clock::now() + timeLimit_;
         exchange_ = exchange;
-        StartWorker(exchange, session);
+        // The worker and the watch hold the exchange as long as they run; neither is joined.
+        std::thread([exchange] { exchange->Watch(); }).detach();
+        std::thread([exchange] { exchange->Work(); }).detach();
     } catch (const std::exception&) {
         // The check could not be prepared or started: it ends as failed, so that a new one
         // can be made.
-        exchange_.reset();
+        Abandon();
         poster_.Post([token = std::weak_ptr<Token>(token_), session] {
             if (const auto alive = token.lock()) {
                 alive->Owner->Deliver(session, {static_cast<int>(CURLE_FAILED_INIT), {}, {}});
@@ -322,10 +399,7 @@ void TZelkLite::Deliver(std::uint64_t session, const THttpOutcome& outcome) {
     if (session != session_ || !busy_) {
         return; // a check abandoned by a later start
     }
-    if (worker_.joinable()) {
-        worker_.join(); // it has nothing left to do but end
-    }
-    exchange_.reset();
+    exchange_.reset(); // the worker, if still there, only cleans up
     RequestDone(outcome);
 }
 

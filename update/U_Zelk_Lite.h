@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 
 // The self update check: asks the maker's web service for the newest version number of an
 // executable and judges the reply.
@@ -66,7 +65,9 @@ public:
 
     // `poster` must outlive the client. The title prefixes the client's log lines.
     TZelkLite(TZelkLogSink log, std::string title, IZelkPoster& poster);
-    // Abandons a running check: no completion is delivered.
+    // Abandons a running check: no completion is delivered. Never waits on the network: the
+    // abandoned transfer ends on its own thread, which no longer touches the client or the
+    // poster.
     virtual ~TZelkLite();
     TZelkLite(const TZelkLite&) = delete;
     TZelkLite& operator=(const TZelkLite&) = delete;
@@ -111,8 +112,6 @@ private:
     void Deliver(std::uint64_t session, const THttpOutcome& outcome);
     // The proxy and certificate options of the exchange's handle (a libcurl easy handle).
     void ApplyConnectionOptions(void* easy) const;
-    // Runs the exchange on the worker thread; its outcome is posted back to Deliver.
-    void StartWorker(const std::shared_ptr<Exchange>& exchange, std::uint64_t session);
     void Log(const std::string& message, int level) const;
 
     TZelkLogSink log_;
@@ -132,7 +131,6 @@ private:
     std::uint64_t session_ = 0;
     std::shared_ptr<Token> token_;
     std::shared_ptr<Exchange> exchange_;
-    std::thread worker_;
 };
 
 } // namespace tintavo

@@ -1,9 +1,14 @@
 #include "update/VersionResource.h"
 
+#include "platform/PosixIo.h"
+#include "platform/ProgramPath.h"
 #include "platform/Utf8.h"
 #include "update/TextRules.h"
 
-#include <fstream>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tintavo {
 
@@ -12,14 +17,19 @@ namespace {
 constexpr std::size_t kMaxBlock = 0xFFFF; // a block's length is one 16-bit word
 constexpr int kMaxDepth = 3;              // root, file info, table, string
 
-// Random access to a file's bytes with every read checked against the file's size.
+// Random access to a file's bytes with every read checked against the file's size. Only a
+// regular file is read: the open does not wait (a FIFO or a device never holds the reader).
+// The running program's own file is read through the system's handle on it, which stays
+// valid after a package upgrade replaced the file on disk.
 class FileBytes {
 public:
-    explicit FileBytes(const std::filesystem::path& path) : in_(path, std::ios::binary) {
-        std::error_code ec;
-        if (in_ && std::filesystem::is_regular_file(path, ec)) {
-            size_ = std::filesystem::file_size(path, ec);
-            ok_ = !ec;
+    explicit FileBytes(const std::filesystem::path& path)
+        : fd_(::open(platform::PathForReading(path.string()).c_str(),
+                     O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {
+        struct stat info {};
+        if (fd_.Get() >= 0 && ::fstat(fd_.Get(), &info) == 0 && S_ISREG(info.st_mode)) {
+            size_ = static_cast<std::uint64_t>(info.st_size);
+            ok_ = true;
         }
     }
     bool ok() const { return ok_; }
@@ -30,17 +40,23 @@ public:
             return std::nullopt;
         }
         std::vector<std::uint8_t> out(static_cast<std::size_t>(count));
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(offset));
-        in_.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(count));
-        if (!in_) {
-            return std::nullopt;
+        std::size_t done = 0;
+        while (done < out.size()) {
+            const ssize_t got = ::pread(fd_.Get(), out.data() + done, out.size() - done,
+                                        static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return std::nullopt; // an error, or the file got shorter
+            }
+            done += static_cast<std::size_t>(got);
         }
         return out;
     }
 
 private:
-    std::ifstream in_;
+    platform::Fd fd_;
     std::uint64_t size_ = 0;
     bool ok_ = false;
 };
@@ -235,7 +251,10 @@ std::optional<std::vector<std::uint8_t>> ElfVersionBlock(FileBytes& file,
     const auto sizeOf = [&](std::uint64_t i) {
         return is64 ? t.U64(i * entSize + 0x20) : t.U32(i * entSize + 0x14);
     };
-    const auto names = file.Read(offsetOf(strIndex), sizeOf(strIndex));
+    // The names of the sections are short; a table claiming more is read no further than a
+    // version block, and names beyond that count as missing.
+    const auto names =
+        file.Read(offsetOf(strIndex), std::min<std::uint64_t>(sizeOf(strIndex), kMaxBlock));
     if (!names) {
         return std::nullopt;
     }

@@ -69,3 +69,19 @@ TEST(ProfileWrite, FailsWithoutLeavingAnything) {
     EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.root()), fs::directory_iterator()), 2)
         << "no temporary file is left behind";
 }
+
+TEST(ProfileWrite, ALinkedFileStaysALinkAndKeepsItsMode) {
+    TestSandbox sandbox;
+    const fs::path real = sandbox.root() / "shared/settings.ini";
+    writeFile(real, "[Settings]\na=0\n");
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read,
+                    fs::perm_options::replace);
+    fs::create_directory(sandbox.root() / "prog");
+    const fs::path link = sandbox.root() / "prog/settings.ini";
+    fs::create_symlink(real, link);
+    ASSERT_TRUE(WriteProfileString(link.string(), "Settings", "a", "1"));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(real), "[Settings]\na=1\n");
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+}

@@ -199,8 +199,7 @@ TEST(UserHive, WritesReadsAndCleansUpAfterItself) {
 TEST(UserHive, ABrokenHiveIsMovedAsideAndAFreshOneStarted) {
     TestSandbox sandbox;
     const fs::path hive = sandbox.configHome() / "Orvane/registry.reg";
-    const std::string broken =
-        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"unclosed\n";
+    const std::string broken = "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"no header of ours\"\n";
     writeFile(hive, broken);
     EXPECT_FALSE(RegKeyExists(RegRoot::CurrentUser, "A")) << "read as empty";
     EXPECT_EQ(readFile(hive), broken) << "reading leaves it alone";
@@ -209,11 +208,76 @@ TEST(UserHive, ABrokenHiveIsMovedAsideAndAFreshOneStarted) {
     EXPECT_TRUE(RegKeyExists(RegRoot::CurrentUser, "SOFTWARE\\Orvane"));
     EXPECT_FALSE(RegKeyExists(RegRoot::CurrentUser, "A"));
 
+    // A second unreadable hive goes beside the first kept copy, never over it.
+    writeFile(hive, "second\n");
+    ASSERT_TRUE(RegCreateKey("SOFTWARE\\Orvane"));
+    EXPECT_EQ(readFile(hive.string() + ".bad"), broken);
+    EXPECT_EQ(readFile(hive.string() + ".bad.2"), "second\n");
+
     // A hive that is no file at all cannot be replaced: the change fails, nothing crashes.
     fs::remove(hive);
     fs::create_directory(hive);
     EXPECT_FALSE(RegCreateKey("SOFTWARE\\Orvane"));
     EXPECT_FALSE(RegKeyExists(RegRoot::CurrentUser, "SOFTWARE\\Orvane"));
+}
+
+TEST(UserHive, DamagedLinesAreKeptWhenTheHiveIsWrittenAgain) {
+    TestSandbox sandbox;
+    const fs::path hive = sandbox.configHome() / "Orvane/registry.reg";
+    const std::vector<std::string> damaged = {"\"v\"=\"unclosed", "garbage line",
+                                              "[HKEY_LOCAL_MACHINE\\Other]", "\"w\"=dword:1"};
+    writeFile(hive, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n"
+                    "\"x\"=\"1\"\r\n" +
+                        damaged[0] + "\r\n" + damaged[1] + "\r\n" + damaged[2] + "\r\n" +
+                        damaged[3] + "\r\n[HKEY_CURRENT_USER\\B]\r\n\"y\"=\"2\"\r\n");
+    EXPECT_EQ(RegReadValue(RegRoot::CurrentUser, "A", "x")->data, "1") << "the rest reads";
+    ASSERT_TRUE(RegSetValue("B", RegValue::String("z", "3")));
+    const std::string text = readFile(hive);
+    for (const std::string& line : damaged) {
+        EXPECT_NE(text.find("\n" + line + "\n"), std::string::npos) << line << " in\n" << text;
+    }
+    EXPECT_FALSE(fs::exists(hive.string() + ".bad"));
+    EXPECT_EQ(RegReadValue(RegRoot::CurrentUser, "A", "x")->data, "1");
+    EXPECT_EQ(RegReadValue(RegRoot::CurrentUser, "B", "z")->data, "3");
+    EXPECT_FALSE(RegKeyExists(RegRoot::CurrentUser, "Other"));
+    // Written once more, the kept lines stay as they were and come no second time.
+    ASSERT_TRUE(RegDeleteValue("B", "z"));
+    const std::string again = readFile(hive);
+    for (const std::string& line : damaged) {
+        EXPECT_EQ(again.find(line), again.rfind(line)) << line;
+        EXPECT_NE(again.find(line), std::string::npos) << line;
+    }
+}
+
+TEST(UserHive, ALinkedHiveStaysALinkAndKeepsItsMode) {
+    TestSandbox sandbox;
+    const fs::path folder = sandbox.configHome() / "Orvane";
+    const fs::path real = sandbox.root() / "dotfiles/registry.reg";
+    writeFile(real, "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n");
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                    fs::perm_options::replace);
+    fs::create_directories(folder);
+    fs::create_symlink("../../../dotfiles/registry.reg", folder / "registry.reg");
+    ASSERT_TRUE(RegSetValue("A", RegValue::String("x", "1")));
+    EXPECT_TRUE(fs::is_symlink(folder / "registry.reg"));
+    EXPECT_NE(readFile(real).find("\"x\"=\"1\""), std::string::npos);
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(real.parent_path()), fs::directory_iterator()),
+              1)
+        << "no temporary file left beside the real hive";
+}
+
+TEST(UserHive, FoldersItCreatesAreTheUsersOnly) {
+    TestSandbox sandbox;
+    sandbox.setEnv("XDG_CONFIG_HOME", (sandbox.root() / "fresh/config").string());
+    ASSERT_TRUE(RegCreateKey("SOFTWARE\\Orvane"));
+    for (const fs::path& made : {sandbox.root() / "fresh", sandbox.root() / "fresh/config",
+                                 sandbox.root() / "fresh/config/Orvane"}) {
+        EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+    }
+    EXPECT_EQ(fs::status(UserHivePath()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(MachineHive, ReadOnlyFromTheConfigDirs) {

@@ -20,6 +20,11 @@ TEST(DataFolder, IsCompanyAndTitleFolderBelowApplicationData) {
     EXPECT_EQ(folder, (sandbox.dataHome() / "Orvane/Tintavo/").string());
     EXPECT_TRUE(FolderExists(folder));
     EXPECT_TRUE(FolderExists((sandbox.dataHome() / "Orvane").string()));
+    // Both levels hold the user's pictures and log: theirs only, whatever the umask.
+    for (const fs::path& made :
+         {sandbox.dataHome() / "Orvane", sandbox.dataHome() / "Orvane/Tintavo"}) {
+        EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+    }
     // Created again when something deleted it during the run.
     fs::remove_all(sandbox.dataHome() / "Orvane");
     EXPECT_EQ(GetDataFolder(program, "Tintavo"), folder);

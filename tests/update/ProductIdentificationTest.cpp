@@ -4,6 +4,9 @@
 #include "common/TestSandbox.h"
 #include "update/U_ZelkFct.h"
 
+#include <functional>
+#include <pthread.h>
+
 namespace tintavo {
 namespace {
 
@@ -126,6 +129,46 @@ TEST(CompanyCleanUp, StripCopyrightRemovesNoticesAroundTheName) {
     EXPECT_EQ(StripCopyright("by Acme"), "Acme");
     EXPECT_EQ(StripCopyright("Acme"), "Acme");
     EXPECT_EQ(StripCopyright(""), "");
+}
+
+// Runs the work on a thread with a small stack, so that a depth growing with the input
+// would crash the test.
+void OnSmallStack(const std::function<void()>& work) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 256 * 1024);
+    pthread_t thread;
+    std::function<void()> task = work; // lives until the thread is joined
+    ASSERT_EQ(pthread_create(
+                  &thread, &attributes,
+                  [](void* arg) -> void* {
+                      (*static_cast<std::function<void()>*>(arg))();
+                      return nullptr;
+                  },
+                  &task),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+TEST(CompanyCleanUp, LongTextsOfShortWordsNeitherRecurseNorRescan) {
+    // A quarter megabyte of words that each pass removes one of: as many passes as words. A pass
+    // that went deeper on the stack or copied the whole text would not come through this size.
+    const auto repeated = [](std::string_view word) {
+        std::string text;
+        while (text.size() < (1u << 18)) {
+            text += word;
+        }
+        return text;
+    };
+    OnSmallStack([&] {
+        EXPECT_EQ(StripCopyright(repeated("by ") + "Acme"), "Acme");
+        EXPECT_EQ(StripCopyright("Acme" + repeated(" 2000")), "Acme");
+        EXPECT_EQ(StripCopyright("Acme" + repeated("-")), "Acme");
+        EXPECT_EQ(CleanName(repeated("? ") + "Acme"), "Acme");
+        EXPECT_EQ(CleanName("Acme" + repeated(" http://a")), "Acme");
+        EXPECT_EQ(CleanCompanyName("Acme" + repeated(",;"), ""), "Acme");
+    });
 }
 
 TEST(CompanyCleanUp, CleanCompanyNameAndCleanName) {

@@ -3,8 +3,17 @@
 #include "PeFixture.h"
 #include "common/TestConfig.h"
 #include "common/TestSandbox.h"
+#include "platform/ProgramPath.h"
 #include "update/U_ZelkFct.h"
 #include "update/VersionResource.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tintavo {
 namespace {
@@ -36,6 +45,48 @@ TEST(VersionResource, TheRunningProgramReadsItsOwnDeclaredVersion) {
     EXPECT_EQ(info->FixedInfo()->ProductVersionMS, 0x00010008u);
     EXPECT_EQ(info->FixedInfo()->ProductVersionLS, 16u);
     EXPECT_FALSE(Is64BitImage(self)); // an ELF file is no Windows image
+}
+
+// A package upgrade replaces the program file while it runs: the path the system reports then
+// ends in " (deleted)". A copy of this test program, started as a child, removes its own file
+// and reads its version as the window's caption and the update check do.
+TEST(VersionResource, TheRunningProgramReadsItsVersionAfterItsFileWasReplaced) {
+    if (std::getenv("TINTAVO_REMOVE_OWN_FILE") != nullptr) {
+        ASSERT_EQ(::unlink(platform::ProgramFilePath().c_str()), 0);
+        const std::string self = platform::ProgramFilePath();
+        std::printf("\nreported|%s|%s|%s|%s\n", self.c_str(), GetFileVersionText(self).c_str(),
+                    GetProductVersion(self).c_str(), GetDisplayedFileInfo(self).Company.c_str());
+        return;
+    }
+    test::TestSandbox sandbox;
+    const auto copy = sandbox.root() / "tintavo";
+    std::filesystem::copy_file(OwnExecutable(), copy);
+    const std::string command = "TINTAVO_REMOVE_OWN_FILE=1 '" + copy.string() +
+                                "' --gtest_filter=VersionResource."
+                                "TheRunningProgramReadsItsVersionAfterItsFileWasReplaced 2>&1";
+    const std::unique_ptr<FILE, int (*)(FILE*)> child(::popen(command.c_str(), "r"), ::pclose);
+    ASSERT_TRUE(child);
+    std::string output;
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), child.get()) != nullptr) {
+        output += buffer.data();
+    }
+    EXPECT_NE(output.find("\nreported|" + copy.string() + " (deleted)|1.8.0.16|1.8.0.16|Orvane\n"),
+              std::string::npos)
+        << output;
+    EXPECT_FALSE(std::filesystem::exists(copy));
+}
+
+TEST(VersionResource, ReadsOnlyRegularFilesAndNeverWaitsOnAFifo) {
+    test::TestSandbox sandbox;
+    const auto fifo = sandbox.root() / "program.exe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Opening a FIFO for reading waits for a writer that never comes, unless it does not wait.
+    EXPECT_EQ(GetFileVersionText(fifo), "");
+    EXPECT_EQ(GetProductVersion(fifo.string()), "");
+    EXPECT_FALSE(ReadVersionBlock(fifo));
+    EXPECT_FALSE(Is64BitImage(fifo.string()));
+    EXPECT_EQ(GetDisplayedFileInfo(fifo.string()).Company, "");
 }
 
 TEST(VersionResource, TheBuiltProgramCarriesTheSameResource) {

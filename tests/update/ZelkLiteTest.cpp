@@ -9,10 +9,41 @@
 #include "update/U_HTTP_Custo.h"
 #include "update/U_Zelk_Lite.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <dlfcn.h>
+#include <netdb.h>
 #include <regex>
+
+namespace {
+
+// A name server that never answers, for the names under kHangingDomain: the test program's
+// own getaddrinfo comes before the C library's, so libcurl's lookup of such a name blocks
+// until the test lets it go (or 30 s, as a system resolver gives up). Other names go on to
+// the C library.
+constexpr std::string_view kHangingDomain = ".never-answers.test";
+std::mutex gLookupMutex;
+std::condition_variable gLookupRelease;
+bool gLookupsReleased = false;
+std::atomic<int> gLookupsHanging{0};
+
+} // namespace
+
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** result) {
+    if (node != nullptr && std::string_view(node).ends_with(kHangingDomain)) {
+        ++gLookupsHanging;
+        std::unique_lock<std::mutex> lock(gLookupMutex);
+        gLookupRelease.wait_for(lock, std::chrono::seconds(30), [] { return gLookupsReleased; });
+        --gLookupsHanging;
+        return EAI_AGAIN;
+    }
+    using Lookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto next = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    return next(node, service, hints, result);
+}
 
 namespace tintavo {
 namespace {
@@ -190,6 +221,63 @@ TEST_F(ZelkLite, AServerThatNeverAnswersEndsAsFailedAtTheTimeLimit) {
     const auto errors = LinesAt(kZelkError);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].Message, "Tintavo Update self check : Server error (28)");
+}
+
+// Lets the hanging lookups go when a test ends, so that libcurl's resolver threads end too.
+class HangingLookups {
+public:
+    HangingLookups() {
+        const std::lock_guard<std::mutex> lock(gLookupMutex);
+        gLookupsReleased = false;
+    }
+    ~HangingLookups() {
+        {
+            const std::lock_guard<std::mutex> lock(gLookupMutex);
+            gLookupsReleased = true;
+        }
+        gLookupRelease.notify_all();
+    }
+    static bool WaitUntilOneHangs() {
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while (gLookupsHanging.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return gLookupsHanging.load() > 0;
+    }
+};
+
+TEST_F(ZelkLite, ANameServerThatNeverAnswersEndsAsFailedAtTheTimeLimit) {
+    const HangingLookups lookups;
+    const auto client = Check("http://update" + std::string(kHangingDomain),
+                              [](TZelkLite& c) { c.SetTimeLimit(300ms); });
+    EXPECT_GT(gLookupsHanging.load(), 0) << "the lookup must still hang when the check ends";
+    EXPECT_FALSE(client->Busy());
+    EXPECT_FALSE(client->ReplyValid());
+    const auto errors = LinesAt(kZelkError);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].Message, "Tintavo Update self check : Server error (28)");
+
+    // The next check does not wait for the abandoned lookup either.
+    LoopbackServer server(
+        [](const std::string&) { return LoopbackServer::Reply("200 OK", "1.8.0.17"); });
+    client->SetWebSiteLookup([base = server.base()] { return base; });
+    done_ = 0;
+    client->Start(test::OwnExecutable(), [this](TZelkLite&) { ++done_; });
+    EXPECT_TRUE(poster_.DrainUntil([this] { return done_ > 0; }));
+    EXPECT_TRUE(client->NewVersion());
+}
+
+TEST_F(ZelkLite, DestructionDuringAHangingLookupDoesNotWait) {
+    const HangingLookups lookups;
+    bool called = false;
+    auto client = MakeClient("http://update" + std::string(kHangingDomain));
+    client->Start(test::OwnExecutable(), [&called](TZelkLite&) { called = true; });
+    ASSERT_TRUE(HangingLookups::WaitUntilOneHangs());
+    const auto started = std::chrono::steady_clock::now();
+    client.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    poster_.DrainUntil([] { return false; }, 200ms);
+    EXPECT_FALSE(called);
 }
 
 TEST_F(ZelkLite, ARefusedConnectionLogsOneErrorLine) {
