@@ -2,6 +2,8 @@
 
 #include "engine/TBitmap32.h"
 
+#include <cstdint>
+
 namespace tintavo {
 
 // Mask clean-up. A mask holds MaskKept (white, the pixel keeps its colour) and MaskGreyed
@@ -30,6 +32,10 @@ void FillMask(TBitmap32& mask);
 // The Filter command's mask work: ErodeMask until stable, then FillMask until stable. The
 // erosion is not run again afterwards. Running it twice changes nothing the second time.
 void FilterMask(TBitmap32& mask);
+
+// FilterMask on a compact mask: one byte a pixel, 255 for white and 0 for black (no other
+// value), `width` x `height` row-major. The result is the same, pixel for pixel.
+void FilterMaskBytes(std::uint8_t* mask, std::int32_t width, std::int32_t height);
 
 // Rebuilds the rendered picture from the picture as read and a mask of the same size: where
 // the mask is MaskGreyed, `render` gets Desaturate(col), elsewhere col unchanged. `render` is
