@@ -8,7 +8,7 @@ SAMPLE      ?= /usr/share/backgrounds/mate/nature/LadyBird.jpg
 
 # Debian packages the build, the tests and `make run` need.
 DEPS = cmake ninja-build g++ pkg-config make \
-       libjpeg-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
+       libjpeg-dev libexif-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
        qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates \
        xvfb xauth xdotool fonts-dejavu-core mate-backgrounds
 

@@ -2,6 +2,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/JpegTrap.h"
+#include "engine/MemoryBudget.h"
 
 #include <sys/stat.h>
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +23,13 @@ namespace {
 
 constexpr std::size_t HeaderSize = 54;
 
+// A Huffman-coded JPEG spends at least one bit on every 8 x 8 block of every component it codes
+// (a DC difference code, and in sequential files an end-of-block code too), however uniform the
+// picture: at most 512 pixels a byte for greyscale, fewer for colour. A quarter of that is
+// refused as a header that lies, long before its pixels are allocated and decoded. A photograph
+// cut short keeps far more bytes a pixel than this even when only a tenth of it is left.
+constexpr std::uint64_t MaxPixelsPerFileByte = 2048;
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -30,15 +39,36 @@ std::string SystemReason() {
     return std::strerror(errno);
 }
 
+std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
+    return b != 0 && a > std::numeric_limits<std::uint64_t>::max() / b
+               ? std::numeric_limits<std::uint64_t>::max()
+               : a * b;
+}
+
 void CheckPixelCount(std::int64_t width, std::int64_t height, const PictureReadOptions& options) {
     if (width * height > options.MaxPixels) {
         throw EngineError("Can't allocate the DIB handle");
     }
 }
 
+// Checks that the picture's pixels, the reader's own buffers (`readerBytes`) and what the caller
+// holds a pixel fit in the memory the system can give. The bitmap's present pixels are released
+// before the new ones are taken, so they count as free.
+void CheckMemory(const TBitmap32& bitmap, std::uint64_t pixels, std::uint64_t readerBytes,
+                 const PictureReadOptions& options) {
+    const std::uint64_t perPixel = sizeof(TColor32) + options.HeldBytesPerPixel;
+    const std::uint64_t needed = Times(pixels, perPixel) + readerBytes;
+    const std::uint64_t held = bitmap.PixelCount() * sizeof(TColor32);
+    RequireMemory(needed > held ? needed - held : 0);
+}
+
 // ---- JPEG ------------------------------------------------------------------------------
 
 enum class JpegLayout { Colour, Grey, Cmyk };
+
+// Stored rows turned by orientations 5 to 8 are gathered this many at a time, so that each
+// upright row receives them as one run of neighbouring pixels.
+constexpr std::int32_t TurnBatchRows = 16;
 
 struct JpegDecoder {
     jpeg_decompress_struct info;
@@ -46,15 +76,28 @@ struct JpegDecoder {
     JpegLayout layout;
 };
 
+// Where decoded rows go: the upright bitmap, and for orientations 5 to 8 a batch of stored rows.
+struct JpegTarget {
+    TBitmap32* upright;
+    TColor32* batch;
+    int orientation;
+};
+
 // The functions that call into libjpeg; see JpegTrap.h for why they look like this.
 
-bool JpegReadHeader(JpegDecoder* decoder, std::FILE* file) {
+bool JpegReadHeader(JpegDecoder* decoder, std::span<const std::uint8_t> bytes, bool keepExif,
+                    bool keepIcc) {
     if (setjmp(decoder->trap.jump) != 0) {
         return false;
     }
     jpeg_decompress_struct& info = decoder->info;
     jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, file);
+    jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    if (keepIcc) {
+        SaveMetadataMarkers(info);
+    } else if (keepExif) {
+        jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
+    }
     jpeg_read_header(&info, TRUE);
     switch (info.out_color_space) {
     case JCS_RGB:
@@ -80,43 +123,82 @@ bool JpegReadHeader(JpegDecoder* decoder, std::FILE* file) {
     return true;
 }
 
-// Decodes into `pixels` (output_width x output_height); `rowsDone` counts finished rows so
+bool JpegCollectMetadata(JpegDecoder* decoder, JpegMetadata* metadata) {
+    if (setjmp(decoder->trap.jump) != 0) {
+        return false;
+    }
+    *metadata = CollectJpegMetadata(decoder->info);
+    return true;
+}
+
+// Where stored row y is decoded: straight into its upright row for orientations 1 to 4 (mirrored
+// afterwards for 2 and 3), else into row `slot` of the batch.
+TColor32* JpegRowTarget(const JpegTarget* target, std::int32_t y, std::int32_t slot) {
+    TBitmap32& upright = *target->upright;
+    if (target->orientation >= 5) {
+        return target->batch + static_cast<std::size_t>(slot) * upright.Height();
+    }
+    const bool flip = target->orientation == 3 || target->orientation == 4;
+    return upright.ScanLine(flip ? upright.Height() - 1 - y : y);
+}
+
+void ConvertJpegRow(const JpegDecoder* decoder, const JSAMPLE* in, TColor32* row,
+                    JDIMENSION width) {
+    if (decoder->layout == JpegLayout::Grey) {
+        const JSAMPLE* levels = decoder->info.colormap[0];
+        for (JDIMENSION x = 0; x < width; ++x) {
+            row[x] = GreyPixel(levels[in[x]], 255u);
+        }
+    } else if (decoder->layout == JpegLayout::Cmyk) {
+        // Adobe's CMYK JPEGs store inverted inks: 255 is no ink.
+        for (JDIMENSION x = 0; x < width; ++x) {
+            const unsigned k = in[4 * x + 3];
+            row[x] = 0xFF000000u | (in[4 * x] * k / 255u) << 16 | (in[4 * x + 1] * k / 255u) << 8 |
+                     (in[4 * x + 2] * k / 255u);
+        }
+    }
+}
+
+// Decodes every stored row into its upright place; `rowsDone` counts finished stored rows so
 // that the caller knows what is left when the data stops early.
-bool JpegDecodeRows(JpegDecoder* decoder, TColor32* pixels, JDIMENSION* rowsDone) {
+bool JpegDecodeRows(JpegDecoder* decoder, const JpegTarget* target, JDIMENSION* rowsDone) {
     if (setjmp(decoder->trap.jump) != 0) {
         return false;
     }
     jpeg_decompress_struct& info = decoder->info;
     jpeg_start_decompress(&info);
     const JDIMENSION width = info.output_width;
+    const auto height = static_cast<std::int32_t>(info.output_height);
     JSAMPARRAY scratch = nullptr;
     if (decoder->layout != JpegLayout::Colour) {
         scratch = (*info.mem->alloc_sarray)(
             reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
             width * static_cast<JDIMENSION>(info.out_color_components), 1);
     }
-    while (info.output_scanline < info.output_height) {
-        TColor32* row = pixels + static_cast<std::size_t>(info.output_scanline) * width;
-        JSAMPROW target =
-            decoder->layout == JpegLayout::Colour ? reinterpret_cast<JSAMPROW>(row) : scratch[0];
-        if (jpeg_read_scanlines(&info, &target, 1) != 1) {
-            break;
-        }
-        const JSAMPLE* in = scratch != nullptr ? scratch[0] : nullptr;
-        if (decoder->layout == JpegLayout::Grey) {
-            const JSAMPLE* levels = info.colormap[0];
-            for (JDIMENSION x = 0; x < width; ++x) {
-                row[x] = GreyPixel(levels[in[x]], 255u);
+    const std::int32_t batch = target->orientation >= 5 ? TurnBatchRows : 1;
+    bool more = true;
+    while (more && static_cast<std::int32_t>(info.output_scanline) < height) {
+        const auto first = static_cast<std::int32_t>(info.output_scanline);
+        const std::int32_t wanted = std::min(batch, height - first);
+        std::int32_t got = 0;
+        for (; got < wanted; ++got) {
+            TColor32* row = JpegRowTarget(target, first + got, got);
+            JSAMPROW into = scratch != nullptr ? scratch[0] : reinterpret_cast<JSAMPROW>(row);
+            if (jpeg_read_scanlines(&info, &into, 1) != 1) {
+                more = false;
+                break;
             }
-        } else if (decoder->layout == JpegLayout::Cmyk) {
-            // Adobe's CMYK JPEGs store inverted inks: 255 is no ink.
-            for (JDIMENSION x = 0; x < width; ++x) {
-                const unsigned k = in[4 * x + 3];
-                row[x] = 0xFF000000u | (in[4 * x] * k / 255u) << 16 |
-                         (in[4 * x + 1] * k / 255u) << 8 | (in[4 * x + 2] * k / 255u);
+            ConvertJpegRow(decoder, into, row, width);
+            if (target->orientation == 2 || target->orientation == 3) {
+                std::reverse(row, row + width);
             }
         }
-        *rowsDone = info.output_scanline;
+        if (target->orientation >= 5) {
+            detail::PlaceStoredRows(*target->upright, target->orientation,
+                                    static_cast<std::int32_t>(width), height, first, got,
+                                    target->batch);
+        }
+        *rowsDone = static_cast<JDIMENSION>(first + got);
     }
     if (info.output_scanline == info.output_height) {
         jpeg_finish_decompress(&info);
@@ -129,50 +211,209 @@ struct JpegDecoderGuard {
     ~JpegDecoderGuard() { jpeg_destroy_decompress(&decoder->info); }
 };
 
-void ReadJpeg(TBitmap32& bitmap, std::FILE* file, const PictureReadOptions& options) {
+// Bytes libjpeg will take for this picture besides a few rows: a file of several scans keeps
+// every coefficient (64 of 2 bytes a block), as does block smoothing over them.
+std::uint64_t JpegDecoderBytes(jpeg_decompress_struct& info) {
+    std::uint64_t bytes = Times(static_cast<std::uint64_t>(info.output_width) *
+                                    static_cast<std::uint64_t>(info.num_components),
+                                static_cast<std::uint64_t>(info.max_v_samp_factor) * DCTSIZE * 4);
+    if (jpeg_has_multiple_scans(&info) != FALSE) {
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info& component = info.comp_info[c];
+            const auto round = [](std::uint64_t n, std::uint64_t m) { return (n + m - 1) / m * m; };
+            bytes += round(component.width_in_blocks, component.h_samp_factor) *
+                     round(component.height_in_blocks, component.v_samp_factor) * DCTSIZE2 *
+                     sizeof(JCOEF);
+        }
+    }
+    return bytes;
+}
+
+// Refuses, before anything is allocated for it, a picture that cannot be what it claims or
+// cannot fit.
+void CheckJpegSize(JpegDecoder& decoder, const TBitmap32& bitmap, std::size_t fileBytes,
+                   int orientation, const PictureReadOptions& options) {
+    jpeg_decompress_struct& info = decoder.info;
+    const std::int64_t width = info.output_width;
+    const std::int64_t height = info.output_height;
+    CheckPixelCount(width, height, options);
+    const auto pixels = static_cast<std::uint64_t>(width * height);
+    // Arithmetic coding adapts to a uniform picture until a block costs next to nothing, so no
+    // such floor holds for it: the memory check alone bounds those files.
+    if (info.arith_code == FALSE && pixels > Times(MaxPixelsPerFileByte, fileBytes)) {
+        throw EngineError("The JPEG file is too small for the size its header gives (" +
+                          std::to_string(width) + " x " + std::to_string(height) + ")");
+    }
+    const std::uint64_t batch =
+        orientation >= 5 ? static_cast<std::uint64_t>(width) * TurnBatchRows * sizeof(TColor32) : 0;
+    CheckMemory(bitmap, pixels, JpegDecoderBytes(info) + batch, options);
+}
+
+// Rows the decoder never delivered stay as the blank picture they were drawn over: opaque white
+// in the upright places of stored rows [done, height).
+void FillUndecoded(TBitmap32& upright, int orientation, std::int32_t done) {
+    if (orientation <= 4) {
+        const std::int32_t rows = upright.Height() - done;
+        const bool flip = orientation == 3 || orientation == 4;
+        TColor32* from = upright.ScanLine(flip ? 0 : done);
+        std::fill_n(from, static_cast<std::size_t>(rows) * upright.Width(), MaskKept);
+        return;
+    }
+    const std::int32_t columns = upright.Width() - done;
+    const bool fromLeft = orientation == 6 || orientation == 7;
+    for (std::int32_t v = 0; v < upright.Height(); ++v) {
+        TColor32* line = upright.ScanLine(v);
+        std::fill_n(line + (fromLeft ? 0 : done), columns, MaskKept);
+    }
+}
+
+void ReadJpeg(TBitmap32& bitmap, std::span<const std::uint8_t> bytes,
+              const PictureReadOptions& options) {
     auto decoder = std::make_unique<JpegDecoder>();
     std::memset(decoder.get(), 0, sizeof(JpegDecoder));
     decoder->info.err = detail::ArmJpegTrap(decoder->trap);
     const JpegDecoderGuard guard{decoder.get()};
-    if (!JpegReadHeader(decoder.get(), file)) {
+    if (!JpegReadHeader(decoder.get(), bytes, options.AutoOrient, options.Metadata != nullptr)) {
         throw EngineError(decoder->trap.message);
     }
+    JpegMetadata metadata;
+    if ((options.AutoOrient || options.Metadata != nullptr) &&
+        !JpegCollectMetadata(decoder.get(), &metadata)) {
+        throw EngineError(decoder->trap.message);
+    }
+    const int orientation = options.AutoOrient ? metadata.Orientation : 1;
+    metadata.TurnedUpright = orientation != 1;
+    if (options.Metadata != nullptr) {
+        *options.Metadata = std::move(metadata);
+    }
+    CheckJpegSize(*decoder, bitmap, bytes.size(), orientation, options);
+
     const auto width = static_cast<std::int32_t>(decoder->info.output_width);
     const auto height = static_cast<std::int32_t>(decoder->info.output_height);
-    CheckPixelCount(width, height, options);
-    bitmap.Resize(width, height);
+    if (orientation >= 5) {
+        bitmap.Resize(height, width);
+    } else {
+        bitmap.Resize(width, height);
+    }
+    std::vector<TColor32> batch(orientation >= 5 ? static_cast<std::size_t>(width) * TurnBatchRows
+                                                 : 0);
+    const JpegTarget target{&bitmap, batch.data(), orientation};
     JDIMENSION rowsDone = 0;
-    if (!JpegDecodeRows(decoder.get(), bitmap.Bits(), &rowsDone)) {
+    if (!JpegDecodeRows(decoder.get(), &target, &rowsDone)) {
         throw EngineError(decoder->trap.message);
     }
-    // Rows the decoder never delivered stay as the blank picture they were drawn over.
-    const std::size_t done = static_cast<std::size_t>(rowsDone) * static_cast<std::size_t>(width);
-    std::fill(bitmap.Bits() + done, bitmap.Bits() + bitmap.PixelCount(), MaskKept);
+    FillUndecoded(bitmap, orientation, static_cast<std::int32_t>(rowsDone));
 }
 
 // ---- Windows bitmap --------------------------------------------------------------------
 
-std::uint32_t U32(const unsigned char* p) {
+std::uint32_t U32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-std::uint16_t U16(const unsigned char* p) {
+std::uint16_t U16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
-void ReadExactly(std::FILE* file, void* target, std::size_t size) {
-    if (std::fread(target, 1, size, file) != size) {
+// The `size` bytes at `offset`, which the header checks have found inside the file.
+std::span<const std::uint8_t> Slice(std::span<const std::uint8_t> file, std::uint64_t offset,
+                                    std::uint64_t size) {
+    if (offset > file.size() || size > file.size() - offset) {
         throw EngineError("The bitmap ends before its pixels do");
     }
-}
-
-void Seek(std::FILE* file, std::uint64_t offset) {
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) {
-        throw EngineError("Cannot read the bitmap: " + SystemReason());
-    }
+    return file.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
 }
 
 enum : std::uint32_t { BiRgb = 0, BiRle8 = 1, BiRle4 = 2, BiBitfields = 3 };
+
+// What the file and info headers say, both forms of info header read into one.
+struct BitmapHeader {
+    std::uint32_t pixelOffset;
+    std::uint32_t infoSize;
+    bool core; // the oldest form: 12 bytes, 16-bit sizes, palette entries of three bytes
+    std::int64_t width;
+    std::int64_t storedHeight; // negative: the first stored row is the top row
+    std::int64_t height;
+    unsigned planes;
+    unsigned bits;
+    std::uint32_t compression;
+    std::uint32_t coloursUsed;
+    bool runLength;
+    std::uint64_t stride;        // bytes a stored row, padded to 4
+    std::uint64_t paletteOffset; // where the palette starts, after the masks when there are any
+};
+
+BitmapHeader ParseBitmapHeader(const std::uint8_t* header) {
+    BitmapHeader h{};
+    h.pixelOffset = U32(header + 10);
+    h.infoSize = U32(header + 14);
+    h.core = h.infoSize == 12;
+    if (!h.core && h.infoSize < 40) {
+        throw EngineError("Unsupported bitmap format");
+    }
+    h.width = h.core ? U16(header + 18)
+                     : static_cast<std::int64_t>(static_cast<std::int32_t>(U32(header + 18)));
+    h.storedHeight = h.core
+                         ? U16(header + 20)
+                         : static_cast<std::int64_t>(static_cast<std::int32_t>(U32(header + 22)));
+    h.height = h.storedHeight < 0 ? -h.storedHeight : h.storedHeight;
+    h.planes = h.core ? U16(header + 22) : U16(header + 26);
+    h.bits = h.core ? U16(header + 24) : U16(header + 28);
+    h.compression = h.core ? BiRgb : U32(header + 30);
+    h.coloursUsed = h.core ? 0 : U32(header + 46);
+    h.runLength = h.compression == BiRle8 || h.compression == BiRle4;
+    h.stride =
+        ((static_cast<std::uint64_t>(std::max<std::int64_t>(h.width, 0)) * h.bits + 31) / 32) * 4;
+    // The three masks follow a 40-byte header; larger headers hold them at the same place.
+    const std::uint64_t masksSize = h.compression == BiBitfields && h.infoSize == 40 ? 12 : 0;
+    h.paletteOffset = 14 + static_cast<std::uint64_t>(h.infoSize) + masksSize;
+    return h;
+}
+
+void CheckBitmapHeader(const BitmapHeader& h, std::uint64_t fileSize) {
+    const unsigned bits = h.bits;
+    const bool supported =
+        h.planes == 1 &&
+        ((h.compression == BiRgb &&
+          (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)) ||
+         (h.compression == BiRle8 && bits == 8) || (h.compression == BiRle4 && bits == 4) ||
+         (h.compression == BiBitfields && (bits == 16 || bits == 32)));
+    if (!supported) {
+        throw EngineError("Unsupported bitmap format (" + std::to_string(bits) +
+                          " bits per pixel, compression " + std::to_string(h.compression) + ")");
+    }
+    if (h.width <= 0 || h.height <= 0 || (h.runLength && h.storedHeight < 0)) {
+        throw EngineError("The bitmap's header gives no valid size");
+    }
+    const std::uint64_t pixelBytes =
+        h.runLength ? 0 : h.stride * static_cast<std::uint64_t>(h.height);
+    if (h.pixelOffset < h.paletteOffset || h.pixelOffset > fileSize ||
+        pixelBytes > fileSize - h.pixelOffset) {
+        throw EngineError("The bitmap's header does not match the file's size");
+    }
+}
+
+using Palette = std::array<TColor32, 256>;
+
+Palette ReadPalette(const BitmapHeader& h, std::span<const std::uint8_t> file) {
+    Palette palette{};
+    palette.fill(0xFF000000u);
+    if (h.bits > 8) {
+        return palette;
+    }
+    const std::uint64_t entrySize = h.core ? 3 : 4;
+    const std::uint32_t maxColours = 1u << h.bits;
+    std::uint32_t colours = h.coloursUsed == 0 ? maxColours : std::min(h.coloursUsed, maxColours);
+    colours = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(colours, (h.pixelOffset - h.paletteOffset) / entrySize));
+    const std::span<const std::uint8_t> entries = Slice(file, h.paletteOffset, colours * entrySize);
+    for (std::uint32_t i = 0; i < colours; ++i) {
+        const std::uint8_t* entry = &entries[i * entrySize];
+        palette[i] = 0xFF000000u | static_cast<TColor32>(entry[2]) << 16 |
+                     static_cast<TColor32>(entry[1]) << 8 | entry[0];
+    }
+    return palette;
+}
 
 // One channel of a pixel stored under a bit mask, widened to 8 bits by repeating its bits
 // (so 5-bit 31 becomes 255 and 0 stays 0).
@@ -205,18 +446,30 @@ private:
     unsigned width_ = 0;
 };
 
+using ChannelMasks = std::array<ChannelMask, 3>;
+
+ChannelMasks ReadMasks(const BitmapHeader& h, std::span<const std::uint8_t> file) {
+    if (h.compression != BiBitfields) {
+        // Without masks, 16-bit pixels hold 5 bits each of red, green and blue.
+        return {ChannelMask(0x7C00), ChannelMask(0x03E0), ChannelMask(0x001F)};
+    }
+    const std::uint8_t* stored = Slice(file, HeaderSize, 12).data();
+    return {ChannelMask(U32(stored)), ChannelMask(U32(stored + 4)), ChannelMask(U32(stored + 8))};
+}
+
 // Run-length coded palette pictures (8 or 4 bits per pixel), always stored bottom-up. Pixels the
-// codes skip or never reach stay at palette index 0; codes that run past the picture or the data
+// codes skip or never reach stay at palette entry 0; codes that run past the picture or the data
 // end the decoding.
-std::vector<unsigned char> DecodeRunLength(const std::vector<unsigned char>& data, unsigned bits,
-                                           std::int64_t width, std::int64_t height) {
-    std::vector<unsigned char> indices(static_cast<std::size_t>(width * height), 0);
+void DecodeRunLength(std::span<const std::uint8_t> data, unsigned bits, const Palette& palette,
+                     TBitmap32& bitmap) {
+    const std::int64_t width = bitmap.Width();
+    const std::int64_t height = bitmap.Height();
+    std::fill_n(bitmap.Bits(), bitmap.PixelCount(), palette[0]);
     std::int64_t x = 0;
     std::int64_t y = 0; // counted from the bottom row
     const auto put = [&](unsigned index) {
         if (x < width && y < height) {
-            indices[static_cast<std::size_t>((height - 1 - y) * width + x)] =
-                static_cast<unsigned char>(index);
+            bitmap.Bits()[static_cast<std::size_t>((height - 1 - y) * width + x)] = palette[index];
         }
         ++x;
     };
@@ -229,9 +482,7 @@ std::vector<unsigned char> DecodeRunLength(const std::vector<unsigned char>& dat
             for (unsigned n = 0; n < count && x < width; ++n) {
                 put(bits == 8 ? code : (n % 2 == 0 ? code >> 4 : code & 15u));
             }
-            continue;
-        }
-        if (code == 0) { // end of line
+        } else if (code == 0) { // end of line
             x = 0;
             ++y;
         } else if (code == 1) { // end of picture
@@ -255,139 +506,87 @@ std::vector<unsigned char> DecodeRunLength(const std::vector<unsigned char>& dat
             i += bytes + bytes % 2;
         }
     }
-    return indices;
 }
 
-void ReadBitmap(TBitmap32& bitmap, std::FILE* file, const unsigned char* header,
-                std::uint64_t fileSize, const PictureReadOptions& options) {
-    const std::uint32_t pixelOffset = U32(header + 10);
-    const std::uint32_t infoSize = U32(header + 14);
-    // The oldest bitmaps carry a 12-byte header with 16-bit sizes and 3-byte palette entries.
-    const bool core = infoSize == 12;
-    if (!core && infoSize < 40) {
-        throw EngineError("Unsupported bitmap format");
+TColor32 DecodePixel(const BitmapHeader& h, const std::uint8_t* in, std::int64_t x,
+                     const Palette& palette, const ChannelMasks& masks) {
+    switch (h.bits) {
+    case 32:
+    case 16: {
+        const std::uint32_t v = h.bits == 32 ? U32(in + 4 * x) : U16(in + 2 * x);
+        return 0xFF000000u | masks[0].Of(v) << 16 | masks[1].Of(v) << 8 | masks[2].Of(v);
     }
-    const std::int64_t width =
-        core ? U16(header + 18)
-             : static_cast<std::int64_t>(static_cast<std::int32_t>(U32(header + 18)));
-    const std::int64_t storedHeight =
-        core ? U16(header + 20)
-             : static_cast<std::int64_t>(static_cast<std::int32_t>(U32(header + 22)));
-    const unsigned planes = core ? U16(header + 22) : U16(header + 26);
-    const unsigned bits = core ? U16(header + 24) : U16(header + 28);
-    const std::uint32_t compression = core ? BiRgb : U32(header + 30);
-    const std::uint32_t coloursUsed = core ? 0 : U32(header + 46);
+    case 24:
+        return 0xFF000000u | static_cast<TColor32>(in[3 * x + 2]) << 16 |
+               static_cast<TColor32>(in[3 * x + 1]) << 8 | in[3 * x];
+    default: {
+        const std::uint64_t bit = static_cast<std::uint64_t>(x) * h.bits;
+        const unsigned byte = in[bit / 8];
+        return palette[(byte >> (8 - h.bits - bit % 8)) & ((1u << h.bits) - 1)];
+    }
+    }
+}
 
-    const bool supported =
-        planes == 1 &&
-        ((compression == BiRgb &&
-          (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)) ||
-         (compression == BiRle8 && bits == 8) || (compression == BiRle4 && bits == 4) ||
-         (compression == BiBitfields && (bits == 16 || bits == 32)));
-    if (!supported) {
-        throw EngineError("Unsupported bitmap format (" + std::to_string(bits) +
-                          " bits per pixel, compression " + std::to_string(compression) + ")");
-    }
-    const bool runLength = compression == BiRle8 || compression == BiRle4;
-    const std::int64_t height = storedHeight < 0 ? -storedHeight : storedHeight;
-    if (width <= 0 || height <= 0 || (runLength && storedHeight < 0)) {
-        throw EngineError("The bitmap's header gives no valid size");
-    }
-    const std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
-    // The three masks follow a 40-byte header; larger headers hold them at the same place.
-    const std::uint64_t masksSize = compression == BiBitfields && infoSize == 40 ? 12 : 0;
-    const std::uint64_t paletteOffset = 14 + static_cast<std::uint64_t>(infoSize) + masksSize;
-    const std::uint64_t pixelBytes = runLength ? 0 : stride * static_cast<std::uint64_t>(height);
-    if (pixelOffset < paletteOffset || pixelOffset > fileSize ||
-        pixelBytes > fileSize - pixelOffset) {
-        throw EngineError("The bitmap's header does not match the file's size");
-    }
-    CheckPixelCount(width, height, options);
-
-    std::array<TColor32, 256> palette{};
-    palette.fill(0xFF000000u);
-    if (bits <= 8) {
-        const std::uint64_t entrySize = core ? 3 : 4;
-        const std::uint32_t maxColours = 1u << bits;
-        std::uint32_t colours = coloursUsed == 0 ? maxColours : std::min(coloursUsed, maxColours);
-        colours = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(colours, (pixelOffset - paletteOffset) / entrySize));
-        std::vector<unsigned char> entries(static_cast<std::size_t>(colours * entrySize));
-        Seek(file, paletteOffset);
-        ReadExactly(file, entries.data(), entries.size());
-        for (std::uint32_t i = 0; i < colours; ++i) {
-            const unsigned char* entry = &entries[i * entrySize];
-            palette[i] = 0xFF000000u | static_cast<TColor32>(entry[2]) << 16 |
-                         static_cast<TColor32>(entry[1]) << 8 | entry[0];
-        }
-    }
-    // Without masks, 16-bit pixels hold 5 bits each of red, green and blue.
-    std::array<ChannelMask, 3> masks{ChannelMask(0x7C00), ChannelMask(0x03E0), ChannelMask(0x001F)};
-    if (compression == BiBitfields) {
-        unsigned char stored[12];
-        Seek(file, HeaderSize);
-        ReadExactly(file, stored, sizeof stored);
-        masks = {ChannelMask(U32(stored)), ChannelMask(U32(stored + 4)),
-                 ChannelMask(U32(stored + 8))};
-    }
-
-    bitmap.Resize(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
-    Seek(file, pixelOffset);
-    if (runLength) {
-        std::vector<unsigned char> data(static_cast<std::size_t>(fileSize - pixelOffset));
-        ReadExactly(file, data.data(), data.size());
-        const std::vector<unsigned char> indices = DecodeRunLength(data, bits, width, height);
-        TColor32* out = bitmap.Bits();
-        for (std::size_t i = 0; i < indices.size(); ++i) {
-            out[i] = palette[indices[i]];
-        }
-        return;
-    }
-    std::vector<unsigned char> row(static_cast<std::size_t>(stride));
-    for (std::int64_t stored = 0; stored < height; ++stored) {
-        const auto y = static_cast<std::int32_t>(storedHeight > 0 ? height - 1 - stored : stored);
+void DecodeRows(const BitmapHeader& h, std::span<const std::uint8_t> file, const Palette& palette,
+                const ChannelMasks& masks, TBitmap32& bitmap) {
+    for (std::int64_t stored = 0; stored < h.height; ++stored) {
+        const auto y =
+            static_cast<std::int32_t>(h.storedHeight > 0 ? h.height - 1 - stored : stored);
+        const std::uint8_t* in =
+            Slice(file, h.pixelOffset + static_cast<std::uint64_t>(stored) * h.stride, h.stride)
+                .data();
         TColor32* out = bitmap.ScanLine(y);
-        if (bits == 32 && compression == BiRgb) {
+        if (h.bits == 32 && h.compression == BiRgb) {
             // Copied as stored, alpha byte included.
-            ReadExactly(file, out, static_cast<std::size_t>(stride));
+            std::memcpy(out, in, static_cast<std::size_t>(h.stride));
             continue;
         }
-        ReadExactly(file, row.data(), row.size());
-        const unsigned char* in = row.data();
-        for (std::int64_t x = 0; x < width; ++x) {
-            TColor32 col = 0;
-            switch (bits) {
-            case 32:
-            case 16: {
-                const std::uint32_t v = bits == 32 ? U32(in + 4 * x) : U16(in + 2 * x);
-                col = 0xFF000000u | masks[0].Of(v) << 16 | masks[1].Of(v) << 8 | masks[2].Of(v);
-                break;
-            }
-            case 24:
-                col = 0xFF000000u | static_cast<TColor32>(in[3 * x + 2]) << 16 |
-                      static_cast<TColor32>(in[3 * x + 1]) << 8 | in[3 * x];
-                break;
-            default: {
-                const std::uint64_t bit = static_cast<std::uint64_t>(x) * bits;
-                const unsigned byte = in[bit / 8];
-                col = palette[(byte >> (8 - bits - bit % 8)) & ((1u << bits) - 1)];
-                break;
-            }
-            }
-            out[x] = col;
+        for (std::int64_t x = 0; x < h.width; ++x) {
+            out[x] = DecodePixel(h, in, x, palette, masks);
         }
     }
 }
 
-} // namespace
+void ReadBitmap(TBitmap32& bitmap, std::span<const std::uint8_t> file,
+                const PictureReadOptions& options) {
+    const BitmapHeader h = ParseBitmapHeader(file.data());
+    CheckBitmapHeader(h, file.size());
+    CheckPixelCount(h.width, h.height, options);
+    CheckMemory(bitmap, static_cast<std::uint64_t>(h.width * h.height), 0, options);
+    const Palette palette = ReadPalette(h, file);
+    const ChannelMasks masks = ReadMasks(h, file);
 
-void ReadPictureFile(TBitmap32& bitmap, const std::filesystem::path& path,
-                     const PictureReadOptions& options) {
-    struct Notify {
-        TBitmap32& bitmap;
-        ~Notify() { bitmap.Changed(); }
-    } notify{bitmap};
+    bitmap.Resize(static_cast<std::int32_t>(h.width), static_cast<std::int32_t>(h.height));
+    if (h.runLength) {
+        DecodeRunLength(file.subspan(h.pixelOffset), h.bits, palette, bitmap);
+    } else {
+        DecodeRows(h, file, palette, masks, bitmap);
+    }
+}
 
+void ReadPicture(TBitmap32& bitmap, std::span<const std::uint8_t> bytes,
+                 const PictureReadOptions& options) {
+    if (options.Metadata != nullptr) {
+        *options.Metadata = JpegMetadata{};
+    }
+    if (bytes.size() < HeaderSize) {
+        throw EngineError("The file is too short to be a picture (" + std::to_string(bytes.size()) +
+                          " bytes)");
+    }
+    if (bytes[0] == 'B' && bytes[1] == 'M') {
+        ReadBitmap(bitmap, bytes, options);
+    } else {
+        ReadJpeg(bitmap, bytes, options);
+    }
+}
+
+// The bitmap announces its new content once the read ends, whichever way it ends.
+struct NotifyAtEnd {
+    TBitmap32& bitmap;
+    ~NotifyAtEnd() { bitmap.Changed(); }
+};
+
+std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         throw EngineError("Cannot open the picture file: " + SystemReason());
@@ -399,22 +598,32 @@ void ReadPictureFile(TBitmap32& bitmap, const std::filesystem::path& path,
     if (!S_ISREG(info.st_mode)) {
         throw EngineError("Not a picture file");
     }
-    std::array<unsigned char, HeaderSize> header{};
-    const std::size_t got = std::fread(header.data(), 1, header.size(), file.get());
-    if (got < header.size()) {
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    RequireMemory(size);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+    if (got < bytes.size()) {
         if (std::ferror(file.get())) {
             throw EngineError("Cannot read the picture file: " + SystemReason());
         }
-        throw EngineError("The file is too short to be a picture (" + std::to_string(got) +
-                          " bytes)");
+        bytes.resize(got); // the file was shortened meanwhile
     }
-    if (header[0] == 'B' && header[1] == 'M') {
-        ReadBitmap(bitmap, file.get(), header.data(), static_cast<std::uint64_t>(info.st_size),
-                   options);
-        return;
-    }
-    std::rewind(file.get());
-    ReadJpeg(bitmap, file.get(), options);
+    return bytes;
+}
+
+} // namespace
+
+void ReadPictureFile(TBitmap32& bitmap, const std::filesystem::path& path,
+                     const PictureReadOptions& options) {
+    const NotifyAtEnd notify{bitmap};
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+    ReadPicture(bitmap, bytes, options);
+}
+
+void ReadPictureBytes(TBitmap32& bitmap, std::span<const std::uint8_t> bytes,
+                      const PictureReadOptions& options) {
+    const NotifyAtEnd notify{bitmap};
+    ReadPicture(bitmap, bytes, options);
 }
 
 } // namespace tintavo
