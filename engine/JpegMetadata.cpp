@@ -39,8 +39,9 @@ ExifDataPtr LoadExif(std::span<const std::uint8_t> payload) {
     if (!data) {
         return nullptr;
     }
-    // Read what is stored, nothing added: following the standard would add missing entries.
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    // Read what is stored: libexif's option 1 << 1 (exif-data.h), on by default, makes loading
+    // "fix" the data to the EXIF standard, adding entries and converting their formats.
+    exif_data_unset_option(data.get(), static_cast<ExifDataOption>(1 << 1));
     exif_data_load_data(data.get(), payload.data(), static_cast<unsigned>(payload.size()));
     return data;
 }

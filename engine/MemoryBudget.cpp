@@ -40,15 +40,22 @@ std::optional<std::uint64_t> FileNumber(const std::string& path) {
     return Number(text);
 }
 
-std::uint64_t SystemAvailable() {
-    std::ifstream in("/proc/meminfo");
+// A number after `key` in a file of "key value" lines (meminfo, a cgroup's memory.stat).
+std::optional<std::uint64_t> KeyedNumber(const std::string& path, const std::string& key) {
+    std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("MemAvailable:", 0) == 0) {
-            if (const auto kib = Number(line.substr(13))) {
-                return *kib * 1024;
-            }
+        if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 &&
+            (line[key.size()] == ' ' || line[key.size()] == ':')) {
+            return Number(line.substr(key.size() + 1));
         }
+    }
+    return std::nullopt;
+}
+
+std::uint64_t SystemAvailable() {
+    if (const auto kib = KeyedNumber("/proc/meminfo", "MemAvailable")) {
+        return *kib * 1024;
     }
     const long pages = sysconf(_SC_AVPHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGE_SIZE);
@@ -58,22 +65,37 @@ std::uint64_t SystemAvailable() {
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
 
-// What is left under the cgroup (version 2) the process runs in, when it has a limit.
+// What is left under a cgroup's limit. Its usage counts the file cache, which the kernel gives
+// back before it refuses memory, so that is left out.
+std::uint64_t CgroupLeft(const std::string& folder, const char* limitFile, const char* usageFile,
+                         const char* cacheKey) {
+    const auto limit = FileNumber(folder + limitFile); // "max" reads as no number: no limit
+    const auto used = FileNumber(folder + usageFile);
+    if (!limit || !used) {
+        return Unlimited;
+    }
+    const std::uint64_t cache = KeyedNumber(folder + "/memory.stat", cacheKey).value_or(0);
+    const std::uint64_t held = *used > cache ? *used - cache : 0;
+    return *limit > held ? *limit - held : 0;
+}
+
+// What is left under the memory cgroup the process runs in: version 2 ("0::/path") or the
+// version 1 memory controller ("N:memory:/path").
 std::uint64_t CgroupAvailable() {
     std::ifstream in("/proc/self/cgroup");
     std::string line;
+    std::uint64_t left = Unlimited;
     while (std::getline(in, line)) {
-        if (line.rfind("0::", 0) != 0) {
-            continue;
-        }
-        const std::string folder = "/sys/fs/cgroup" + line.substr(3);
-        const auto limit = FileNumber(folder + "/memory.max"); // "max" reads as no number
-        const auto used = FileNumber(folder + "/memory.current");
-        if (limit && used) {
-            return *limit > *used ? *limit - *used : 0;
+        if (line.rfind("0::", 0) == 0) {
+            left = std::min(left, CgroupLeft("/sys/fs/cgroup" + line.substr(3), "/memory.max",
+                                             "/memory.current", "file"));
+        } else if (const std::size_t at = line.find(":memory:"); at != std::string::npos) {
+            left = std::min(left, CgroupLeft("/sys/fs/cgroup/memory" + line.substr(at + 8),
+                                             "/memory.limit_in_bytes", "/memory.usage_in_bytes",
+                                             "total_cache"));
         }
     }
-    return Unlimited;
+    return left;
 }
 
 // What is left under the address-space limit (ulimit -v), when one is set.

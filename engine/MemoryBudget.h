@@ -9,9 +9,9 @@
 namespace tintavo {
 
 // The memory the system can give this process now: the kernel's MemAvailable estimate (free
-// memory plus what it can reclaim; sysconf's free pages where that is missing), lowered by the
-// process's cgroup memory.max and address-space limit when they leave less. The largest value
-// when nothing can be learnt.
+// memory plus what it can reclaim; sysconf's free pages where that is missing), lowered by what
+// the process's memory cgroup (version 2 memory.max, or version 1 memory.limit_in_bytes) and its
+// address-space limit leave, when they leave less. The largest value when nothing can be learnt.
 std::uint64_t AvailableMemory();
 
 // Raises EngineError "Can't allocate the DIB handle" when `bytes` more do not fit in

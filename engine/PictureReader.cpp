@@ -26,8 +26,8 @@ constexpr std::size_t HeaderSize = 54;
 // A Huffman-coded JPEG spends at least one bit on every 8 x 8 block of every component it codes
 // (a DC difference code, and in sequential files an end-of-block code too), however uniform the
 // picture: at most 512 pixels a byte for greyscale, fewer for colour. A quarter of that is
-// refused as a header that lies, long before its pixels are allocated and decoded. A photograph
-// cut short keeps far more bytes a pixel than this even when only a tenth of it is left.
+// refused as a header that lies, before its pixels are allocated and decoded. Photographs need
+// a byte for every 2 to 25 pixels; even cut to a tenth they stay far inside the bound.
 constexpr std::uint64_t MaxPixelsPerFileByte = 2048;
 
 struct FileCloser {
@@ -39,10 +39,13 @@ std::string SystemReason() {
     return std::strerror(errno);
 }
 
+// Byte counts that stop at the largest value instead of wrapping round.
+constexpr std::uint64_t Most = std::numeric_limits<std::uint64_t>::max();
 std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
-    return b != 0 && a > std::numeric_limits<std::uint64_t>::max() / b
-               ? std::numeric_limits<std::uint64_t>::max()
-               : a * b;
+    return b != 0 && a > Most / b ? Most : a * b;
+}
+std::uint64_t Plus(std::uint64_t a, std::uint64_t b) {
+    return a > Most - b ? Most : a + b;
 }
 
 void CheckPixelCount(std::int64_t width, std::int64_t height, const PictureReadOptions& options) {
@@ -56,8 +59,8 @@ void CheckPixelCount(std::int64_t width, std::int64_t height, const PictureReadO
 // before the new ones are taken, so they count as free.
 void CheckMemory(const TBitmap32& bitmap, std::uint64_t pixels, std::uint64_t readerBytes,
                  const PictureReadOptions& options) {
-    const std::uint64_t perPixel = sizeof(TColor32) + options.HeldBytesPerPixel;
-    const std::uint64_t needed = Times(pixels, perPixel) + readerBytes;
+    const std::uint64_t perPixel = Plus(sizeof(TColor32), options.HeldBytesPerPixel);
+    const std::uint64_t needed = Plus(Times(pixels, perPixel), readerBytes);
     const std::uint64_t held = bitmap.PixelCount() * sizeof(TColor32);
     RequireMemory(needed > held ? needed - held : 0);
 }
@@ -136,6 +139,7 @@ bool JpegCollectMetadata(JpegDecoder* decoder, JpegMetadata* metadata) {
 TColor32* JpegRowTarget(const JpegTarget* target, std::int32_t y, std::int32_t slot) {
     TBitmap32& upright = *target->upright;
     if (target->orientation >= 5) {
+        // A stored row is as long as the upright picture is high.
         return target->batch + static_cast<std::size_t>(slot) * upright.Height();
     }
     const bool flip = target->orientation == 3 || target->orientation == 4;
@@ -566,9 +570,6 @@ void ReadBitmap(TBitmap32& bitmap, std::span<const std::uint8_t> file,
 
 void ReadPicture(TBitmap32& bitmap, std::span<const std::uint8_t> bytes,
                  const PictureReadOptions& options) {
-    if (options.Metadata != nullptr) {
-        *options.Metadata = JpegMetadata{};
-    }
     if (bytes.size() < HeaderSize) {
         throw EngineError("The file is too short to be a picture (" + std::to_string(bytes.size()) +
                           " bytes)");
@@ -580,10 +581,18 @@ void ReadPicture(TBitmap32& bitmap, std::span<const std::uint8_t> bytes,
     }
 }
 
-// The bitmap announces its new content once the read ends, whichever way it ends.
-struct NotifyAtEnd {
+// The bitmap announces its new content once the read ends, whichever way it ends; the metadata
+// asked for starts empty.
+struct ReadScope {
+    ReadScope(TBitmap32& target, const PictureReadOptions& options) : bitmap(target) {
+        if (options.Metadata != nullptr) {
+            *options.Metadata = JpegMetadata{};
+        }
+    }
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+    ~ReadScope() { bitmap.Changed(); }
     TBitmap32& bitmap;
-    ~NotifyAtEnd() { bitmap.Changed(); }
 };
 
 std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
@@ -615,14 +624,14 @@ std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
 
 void ReadPictureFile(TBitmap32& bitmap, const std::filesystem::path& path,
                      const PictureReadOptions& options) {
-    const NotifyAtEnd notify{bitmap};
+    const ReadScope scope(bitmap, options);
     const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
     ReadPicture(bitmap, bytes, options);
 }
 
 void ReadPictureBytes(TBitmap32& bitmap, std::span<const std::uint8_t> bytes,
                       const PictureReadOptions& options) {
-    const NotifyAtEnd notify{bitmap};
+    const ReadScope scope(bitmap, options);
     ReadPicture(bitmap, bytes, options);
 }
 

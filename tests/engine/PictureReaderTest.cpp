@@ -1,12 +1,17 @@
 #include "engine/PictureReader.h"
 #include "engine/EngineError.h"
+#include "engine/JpegMetadata.h"
+#include "engine/MemoryBudget.h"
 
 #include "TestPictures.h"
 #include "common/TestSandbox.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdlib>
+#include <limits>
 #include <set>
 #include <vector>
 
@@ -193,9 +198,10 @@ TEST_F(PictureReader, FilesThatAreNotPicturesFailCleanly) {
     ExpectFailure(Write("corrupt.jpg", corrupt), "precision");
 }
 
-// Sets the height and width of a baseline JPEG's frame header.
-std::string WithFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height) {
-    const std::size_t sof = jpeg.find("\xFF\xC0", 2);
+// Sets the height and width of a JPEG's frame header (baseline unless another SOF is named).
+std::string WithFrameSize(std::string jpeg, std::uint16_t width, std::uint16_t height,
+                          const char* frame = "\xFF\xC0") {
+    const std::size_t sof = jpeg.find(frame, 2);
     jpeg[sof + 5] = static_cast<char>(height >> 8);
     jpeg[sof + 6] = static_cast<char>(height & 0xFF);
     jpeg[sof + 7] = static_cast<char>(width >> 8);
@@ -387,6 +393,229 @@ TEST_F(PictureReader, BitmapHeadersThatLieFailCleanly) {
     std::string compressed = good;
     Patch32(compressed, 30, 1);
     ExpectFailure(Write("rle.bmp", compressed), "Unsupported bitmap");
+}
+
+std::span<const std::uint8_t> Span(const std::string& bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+}
+
+// The upright picture, turned by hand: the stored pixel that each upright place shows.
+TBitmap32 TurnedByHand(const TBitmap32& stored, int orientation) {
+    const std::int32_t w = stored.Width();
+    const std::int32_t h = stored.Height();
+    TBitmap32 out;
+    out.Resize(orientation >= 5 ? h : w, orientation >= 5 ? w : h);
+    for (std::int32_t v = 0; v < out.Height(); ++v) {
+        for (std::int32_t u = 0; u < out.Width(); ++u) {
+            const std::pair<std::int32_t, std::int32_t> from[] = {
+                {u, v}, {w - 1 - u, v}, {w - 1 - u, h - 1 - v}, {u, h - 1 - v},
+                {v, u}, {v, h - 1 - u}, {w - 1 - v, h - 1 - u}, {w - 1 - v, u}};
+            const auto [x, y] = from[orientation - 1];
+            out.SetPixelAt(u, v, stored.PixelAt(x, y));
+        }
+    }
+    return out;
+}
+
+TEST_F(PictureReader, AllEightExifOrientationsAreReadUpright) {
+    const std::string jpeg = test::EncodeReferenceJpeg(test::MakePhoto(37, 23, 6));
+    TBitmap32 stored;
+    ReadPictureFile(stored, Write("stored.jpg", jpeg));
+    for (const bool bigEndian : {false, true}) {
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE(testing::Message()
+                         << "orientation " << orientation << ", big-endian " << bigEndian);
+            const std::string exif = test::ExifPayload(orientation, bigEndian);
+            const fs::path path = Write("turned.jpg", test::WithAppMarker(jpeg, 1, exif));
+            const TBitmap32 expected = TurnedByHand(stored, orientation);
+            JpegMetadata metadata;
+            PictureReadOptions options;
+            options.Metadata = &metadata;
+            TBitmap32 bitmap;
+            ReadPictureFile(bitmap, path, options);
+            EXPECT_TRUE(SamePixels(bitmap, expected));
+            EXPECT_EQ(metadata.Orientation, orientation);
+            EXPECT_EQ(metadata.TurnedUpright, orientation != 1);
+            EXPECT_EQ(metadata.Exif, std::vector<std::uint8_t>(exif.begin(), exif.end()));
+            EXPECT_TRUE(metadata.Icc.empty());
+
+            options.AutoOrient = false;
+            ReadPictureFile(bitmap, path, options);
+            EXPECT_TRUE(SamePixels(bitmap, stored));
+            EXPECT_FALSE(metadata.TurnedUpright);
+            EXPECT_EQ(metadata.Orientation, orientation);
+            OrientUpright(bitmap, orientation);
+            EXPECT_TRUE(SamePixels(bitmap, expected));
+        }
+    }
+    // The ICC profile comes assembled from its chunks.
+    const std::string profile(40, '\x11');
+    JpegMetadata metadata;
+    PictureReadOptions options;
+    options.Metadata = &metadata;
+    const std::string withProfile =
+        test::WithAppMarker(jpeg, 2, std::string("ICC_PROFILE\0\1\1", 14) + profile);
+    ReadPictureBytes(stored, Span(withProfile), options);
+    EXPECT_EQ(metadata.Icc, std::vector<std::uint8_t>(profile.begin(), profile.end()));
+    EXPECT_TRUE(metadata.Exif.empty());
+}
+
+TEST_F(PictureReader, GreyAndTruncatedJpegsAreTurnedUprightToo) {
+    test::JpegSettings grey;
+    grey.Grey = true;
+    const std::string photo = test::EncodeReferenceJpeg(test::MakePhoto(40, 35, 9));
+    const std::string cut = photo.substr(0, photo.size() / 2);
+    for (const std::string& jpeg :
+         {test::EncodeReferenceJpeg(test::MakePhoto(40, 35, 9), grey), cut}) {
+        TBitmap32 stored;
+        ReadPictureFile(stored, Write("stored.jpg", jpeg));
+        for (const int orientation : {3, 6, 7}) {
+            TBitmap32 bitmap;
+            ReadPictureFile(
+                bitmap,
+                Write("turned.jpg", test::WithAppMarker(jpeg, 1, test::ExifPayload(orientation))));
+            EXPECT_TRUE(SamePixels(bitmap, TurnedByHand(stored, orientation))) << orientation;
+        }
+    }
+}
+
+void Patch16(std::string& bytes, std::size_t at, std::uint32_t value) {
+    bytes[at] = static_cast<char>(value & 0xFF);
+    bytes[at + 1] = static_cast<char>((value >> 8) & 0xFF);
+}
+
+TEST_F(PictureReader, MissingOrDamagedExifReadsThePictureAsStored) {
+    // Little-endian payload: TIFF at 6, IFD0 offset at 10, entry count at 14, the entry at 16
+    // (tag, type at 18, count at 20, value at 24).
+    const std::string good = test::ExifPayload(6);
+    std::vector<std::string> damaged = {"", std::string("Exif\0\0", 6), good.substr(0, 20),
+                                        "http://ns.adobe.com/xap/1.0/" + good};
+    const auto patched = [&](std::size_t at, std::uint32_t value, bool wide) {
+        std::string bytes = good;
+        if (wide) {
+            Patch32(bytes, at, value);
+        } else {
+            Patch16(bytes, at, value);
+        }
+        damaged.push_back(bytes);
+    };
+    patched(6, 0x5858, false);      // no byte order mark
+    patched(10, 0xFFFF0000u, true); // IFD0 past the end
+    patched(18, 4, false);          // LONG instead of SHORT
+    patched(20, 2, true);           // two values
+    patched(20, 0x40000000u, true); // values far past the end
+    patched(24, 0, false);          // out of range
+    patched(24, 9, false);
+    const std::string jpeg = test::EncodeReferenceJpeg(test::MakePhoto(20, 12, 3));
+    TBitmap32 stored;
+    ReadPictureFile(stored, Write("stored.jpg", jpeg));
+    for (const std::string& exif : damaged) {
+        const std::span<const std::uint8_t> payload = Span(exif);
+        EXPECT_EQ(ExifOrientation(payload), 1) << testing::PrintToString(exif);
+        EXPECT_EQ(ExifWithOrientationOne(payload),
+                  std::vector<std::uint8_t>(exif.begin(), exif.end()));
+        TBitmap32 bitmap;
+        ReadPictureFile(bitmap, Write("damaged.jpg", test::WithAppMarker(jpeg, 1, exif)));
+        EXPECT_TRUE(SamePixels(bitmap, stored)) << testing::PrintToString(exif);
+    }
+}
+
+TEST_F(PictureReader, ExifWithOrientationOneChangesOnlyTheTagsValue) {
+    for (const bool bigEndian : {false, true}) {
+        const std::string exif = test::ExifPayload(8, bigEndian);
+        const std::vector<std::uint8_t> upright = ExifWithOrientationOne(Span(exif));
+        EXPECT_EQ(ExifOrientation(upright), 1);
+        std::vector<std::uint8_t> expected(exif.begin(), exif.end());
+        expected[bigEndian ? 25 : 24] = 1;
+        expected[bigEndian ? 24 : 25] = 0;
+        EXPECT_EQ(upright, expected) << bigEndian;
+    }
+}
+
+TEST_F(PictureReader, BytesInMemoryReadAsAFileOfThemDoes) {
+    const std::string jpeg = test::EncodeReferenceJpeg(test::MakePhoto(30, 20, 2));
+    const std::string inputs[] = {
+        jpeg,
+        jpeg.substr(0, jpeg.size() / 2),
+        test::WithAppMarker(jpeg, 1, test::ExifPayload(5)),
+        test::EncodeBitmap(test::MakePhoto(9, 4), 24),
+        test::RunLength8Bitmap(),
+        "",
+        jpeg.substr(0, 40),
+        std::string(200, 'x'),
+        WithFrameSize(jpeg, 60000, 60000),
+        test::EncodeBitmap(test::MakePhoto(9, 4), 24).substr(0, 90),
+    };
+    for (const std::string& bytes : inputs) {
+        TBitmap32 fromFile;
+        TBitmap32 fromBytes;
+        std::string fileError = "none";
+        std::string bytesError = "none";
+        try {
+            ReadPictureFile(fromFile, Write("picture.jpg", bytes));
+        } catch (const EngineError& error) {
+            fileError = error.what();
+        }
+        try {
+            ReadPictureBytes(fromBytes, Span(bytes));
+        } catch (const EngineError& error) {
+            bytesError = error.what();
+        }
+        EXPECT_EQ(fileError, bytesError);
+        EXPECT_TRUE(SamePixels(fromFile, fromBytes)) << fileError;
+    }
+}
+
+long PeakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST_F(PictureReader, HeadersClaimingMorePixelsThanFileOrMemoryHoldAreRefusedBeforeAllocating) {
+    const std::string jpeg = test::EncodeReferenceJpeg(test::MakePhoto(64, 64));
+    const long before = PeakKilobytes();
+    ExpectFailure(Write("bomb.jpg", WithFrameSize(jpeg, 65000, 30000)),
+                  "too small for the size its header gives (65000 x 30000)");
+    EXPECT_LT(PeakKilobytes() - before, 100 * 1024);
+
+    // Arithmetic coding has no floor of bits a block: the memory check is what refuses it.
+    test::JpegSettings arithmetic;
+    arithmetic.Arithmetic = true;
+    const std::string coded = test::EncodeReferenceJpeg(test::MakePhoto(64, 64), arithmetic);
+    PictureReadOptions held;
+    held.HeldBytesPerPixel = AvailableMemory() / 1'000'000;
+    ExpectFailure(Write("arith.jpg", WithFrameSize(coded, 65000, 30000, "\xFF\xC9")),
+                  "Can't allocate the DIB handle", held);
+    TBitmap32 bitmap;
+    ReadPictureFile(bitmap, Write("arith.jpg", coded));
+    EXPECT_EQ(bitmap.Width(), 64);
+    // What the caller holds a pixel counts, for bitmaps too.
+    held.HeldBytesPerPixel = AvailableMemory() / 10;
+    ExpectFailure(Write("photo.jpg", jpeg), "Can't allocate the DIB handle", held);
+    ExpectFailure(Write("photo.bmp", test::EncodeBitmap(test::MakePhoto(8, 8), 24)),
+                  "Can't allocate the DIB handle", held);
+    EXPECT_NO_THROW(RequireMemory(0));
+    EXPECT_THROW(RequireMemory(std::numeric_limits<std::uint64_t>::max()), EngineError);
+}
+
+TEST_F(PictureReader, PhotographCutToATenthStillRendersAsFarAsItDecodes) {
+    test::JpegSettings progressive;
+    progressive.Progressive = true;
+    const TBitmap32 photo = test::MakePhoto(512, 384, 5);
+    for (const auto& settings : {test::JpegSettings{}, progressive}) {
+        const std::string bytes = test::EncodeReferenceJpeg(photo, settings);
+        TBitmap32 bitmap;
+        ReadPictureFile(bitmap, Write("tenth.jpg", bytes.substr(0, bytes.size() / 10)));
+        ASSERT_EQ(bitmap.Width(), 512);
+        ASSERT_EQ(bitmap.Height(), 384);
+        if (!settings.Progressive) {
+            const TBitmap32 full = test::DecodeReferenceJpeg(bytes);
+            for (std::int32_t x = 0; x < 512; ++x) {
+                ASSERT_EQ(bitmap.PixelAt(x, 4), full.PixelAt(x, 4)) << x;
+            }
+        }
+    }
 }
 
 } // namespace

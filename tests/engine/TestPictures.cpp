@@ -77,6 +77,7 @@ std::string EncodeReferenceJpeg(const TBitmap32& picture, const JpegSettings& se
     if (settings.Progressive) {
         jpeg_simple_progression(&info);
     }
+    info.arith_code = settings.Arithmetic ? TRUE : FALSE;
     jpeg_start_compress(&info, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(picture.Width()) * 3);
     while (info.next_scanline < info.image_height) {
@@ -142,6 +143,34 @@ void Put32(std::string& out, std::uint32_t v) {
 }
 
 } // namespace
+
+std::string ExifPayload(int orientation, bool bigEndian) {
+    const auto put = [bigEndian](std::string& out, std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            const int shift = 8 * (bigEndian ? bytes - 1 - i : i);
+            out.push_back(static_cast<char>((v >> shift) & 0xFF));
+        }
+    };
+    std::string out("Exif\0\0", 6);
+    out += bigEndian ? "MM" : "II";
+    put(out, 42, 2);
+    put(out, 8, 4); // IFD0 right after the header
+    put(out, 1, 2); // one entry: orientation, SHORT, one value
+    put(out, 0x0112, 2);
+    put(out, 3, 2);
+    put(out, 1, 4);
+    put(out, static_cast<std::uint32_t>(orientation), 2);
+    put(out, 0, 2);
+    put(out, 0, 4); // no further IFD
+    return out;
+}
+
+std::string WithAppMarker(const std::string& jpeg, int n, const std::string& payload) {
+    const std::size_t length = payload.size() + 2;
+    std::string marker{'\xFF', static_cast<char>(0xE0 + n), static_cast<char>(length >> 8),
+                       static_cast<char>(length & 0xFF)};
+    return jpeg.substr(0, 2) + marker + payload + jpeg.substr(2);
+}
 
 std::string BitmapFile(std::uint32_t infoSize, std::int32_t width, std::int32_t height,
                        unsigned bits, std::uint32_t compression, const std::string& between,

@@ -21,10 +21,18 @@ struct JpegSettings {
     bool ForceBaseline = true;
     bool Grey = false; // one component, fed grey levels (the red channel)
     bool Progressive = false;
+    bool Arithmetic = false; // arithmetic coding instead of Huffman
 };
 
 // Encodes with libjpeg's own defaults from RGB rows (alpha dropped), then the settings.
 std::string EncodeReferenceJpeg(const TBitmap32& picture, const JpegSettings& settings = {});
+
+// An EXIF APP1 payload ("Exif\0\0", then a TIFF structure in either byte order) whose IFD0
+// holds one entry: the orientation.
+std::string ExifPayload(int orientation, bool bigEndian = false);
+
+// The JPEG with an application marker (0xFFE0 + n) holding `payload` right after its SOI.
+std::string WithAppMarker(const std::string& jpeg, int n, const std::string& payload);
 
 // Decodes a colour JPEG with libjpeg's defaults into opaque pixels.
 TBitmap32 DecodeReferenceJpeg(const std::string& bytes);

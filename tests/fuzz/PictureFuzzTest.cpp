@@ -21,8 +21,14 @@ std::vector<std::string> Seeds() {
     grey.Grey = true;
     test::JpegSettings progressive;
     progressive.Progressive = true;
+    // An EXIF orientation and an ICC profile chunk, so that mutations reach libexif and the
+    // profile assembly too.
+    const std::string icc = std::string("ICC_PROFILE\0\1\1", 14) + std::string(40, '\x11');
     return {
         test::EncodeReferenceJpeg(photo),
+        test::WithAppMarker(test::WithAppMarker(test::EncodeReferenceJpeg(photo), 2, icc), 1,
+                            test::ExifPayload(6)),
+        test::WithAppMarker(test::EncodeReferenceJpeg(photo, grey), 1, test::ExifPayload(7, true)),
         test::EncodeReferenceJpeg(photo, grey),
         test::EncodeReferenceJpeg(photo, progressive),
         test::EncodeBitmap(photo, 8),
@@ -73,6 +79,8 @@ TEST(PictureFuzz, MutatedFilesReadOrFailCleanly) {
     const auto path = sandbox.root() / "fuzz.jpg";
     PictureReadOptions options;
     options.MaxPixels = 1 << 20; // a mutated size must not cost the run gigabytes
+    JpegMetadata metadata;
+    options.Metadata = &metadata;
     test::TestRandom random(2024);
     int read = 0;
     int failed = 0;
