@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -261,6 +262,39 @@ void FilterMaskBytes(std::uint8_t* mask, std::int32_t width, std::int32_t height
         MaskPass<std::uint8_t>(mask, static_cast<std::uint32_t>(width),
                                static_cast<std::uint32_t>(height), erode, 255, 0)
             .Run();
+    }
+}
+
+void RecomposeRow(const TColor32* in, const std::uint8_t* keep, TColor32* out, std::size_t count) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // The render pass's grey, four pixels at a time: (r + g + b) / 3 as (sum * 0xAAAB) >> 17.
+    const __m128i byteMask = _mm_set1_epi32(0xFF);
+    const __m128i redBlue = _mm_set1_epi32(0x00FF00FF);
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i third = _mm_set1_epi32(0xAAAB);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i repeat = _mm_set1_epi32(0x0101);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i sum = _mm_add_epi32(_mm_madd_epi16(_mm_and_si128(col, redBlue), ones),
+                                          _mm_and_si128(_mm_srli_epi32(col, 8), byteMask));
+        const __m128i level = _mm_srli_epi32(_mm_mulhi_epu16(sum, third), 1);
+        const __m128i grey = _mm_or_si128(_mm_or_si128(opaque, _mm_mullo_epi16(level, repeat)),
+                                          _mm_slli_epi32(level, 16));
+        std::uint32_t four = 0;
+        std::memcpy(&four, keep + i, sizeof four);
+        __m128i lanes = _mm_cvtsi32_si128(static_cast<int>(four));
+        lanes = _mm_unpacklo_epi8(lanes, lanes);
+        lanes = _mm_unpacklo_epi16(lanes, lanes); // each byte of `keep` across its pixel's lane
+        const __m128i greyed = _mm_cmpeq_epi32(lanes, _mm_setzero_si128());
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_or_si128(_mm_andnot_si128(greyed, col), _mm_and_si128(greyed, grey)));
+    }
+#endif
+    for (; i < count; ++i) {
+        const TColor32 col = in[i];
+        out[i] = keep[i] == 0 ? Desaturate(col) : col;
     }
 }
 

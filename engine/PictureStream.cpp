@@ -5,6 +5,7 @@
 #include "engine/MaskFilter.h"
 #include "engine/MemoryBudget.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -434,14 +435,42 @@ private:
     std::exception_ptr error_;
 };
 
-// Memory for the whole picture, refused as a bitmap's would be.
-template <typename T> std::unique_ptr<T[]> AllocateWhole(std::size_t count) {
-    std::unique_ptr<T[]> block(new (std::nothrow) T[count]);
-    if (!block) {
-        throw EngineError("Can't allocate the DIB handle");
+// Memory for the whole picture, refused as a bitmap's would be. Mapped in large pages where the
+// system has them: a picture's worth of small pages costs more in faults than the filter's work.
+template <typename T> class LargeBlock {
+public:
+    explicit LargeBlock(std::size_t count) {
+        constexpr std::size_t LargePage = 2 << 20;
+        size_ = (count * sizeof(T) + 2 * LargePage - 1) / LargePage * LargePage;
+        mapping_ = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapping_ == MAP_FAILED) {
+            throw EngineError("Can't allocate the DIB handle");
+        }
+        const auto start =
+            (reinterpret_cast<std::uintptr_t>(mapping_) + LargePage - 1) / LargePage * LargePage;
+        data_ = reinterpret_cast<T*>(start);
+        madvise(data_, size_ - LargePage, MADV_HUGEPAGE);
     }
-    return block;
-}
+    LargeBlock(const LargeBlock&) = delete;
+    LargeBlock& operator=(const LargeBlock&) = delete;
+    ~LargeBlock() { munmap(mapping_, size_); }
+
+    T* get() const { return data_; }
+    T& operator[](std::size_t i) const { return data_[i]; }
+
+    // Takes the pages now, without writing to them: a second thread can get them ready while
+    // the first fills them. Where the system cannot, they are taken as they are first written.
+    void Populate() const {
+#if defined(MADV_POPULATE_WRITE)
+        madvise(data_, size_ - (2 << 20), MADV_POPULATE_WRITE);
+#endif
+    }
+
+private:
+    void* mapping_ = nullptr;
+    std::size_t size_ = 0;
+    T* data_ = nullptr;
+};
 
 void ProduceStreaming(RowSource& source, const KeepSettings& settings, BandPort& queue) {
     const std::int32_t width = source.Width();
@@ -461,28 +490,96 @@ void ProduceStreaming(RowSource& source, const KeepSettings& settings, BandPort&
     }
 }
 
+// Reads the whole picture into `picture` on a thread of its own while the caller runs
+// `whileDecoding()`, then takes the rows as they come: `onRows(first, count)` for each band, in
+// order.
+template <typename WhileDecoding, typename OnRows>
+void ReadWhole(RowSource& source, TColor32* picture, const WhileDecoding& whileDecoding,
+               const OnRows& onRows) {
+    const std::int32_t width = source.Width();
+    const std::int32_t height = source.Height();
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::int32_t decoded = 0;
+    bool failed = false;
+    bool stop = false;
+    std::exception_ptr error;
+    const auto decode = [&]() noexcept {
+        try {
+            for (std::int32_t y = 0; y < height; y += BandRows) {
+                const std::int32_t count = std::min(BandRows, height - y);
+                source.ReadRows(picture + static_cast<std::size_t>(y) * width, count);
+                const std::lock_guard lock(mutex);
+                decoded = y + count;
+                changed.notify_all();
+                if (stop) {
+                    return;
+                }
+            }
+        } catch (...) {
+            const std::lock_guard lock(mutex);
+            error = std::current_exception();
+            failed = true;
+            changed.notify_all();
+        }
+    };
+    std::jthread decoder;
+    try {
+        decoder = std::jthread(decode);
+    } catch (const std::system_error&) {
+        decode(); // no thread to spare: decode first, then take the rows
+    }
+    struct StopDecoder {
+        std::mutex& mutex;
+        bool& stop;
+        ~StopDecoder() {
+            const std::lock_guard lock(mutex);
+            stop = true;
+        }
+    } stopOnExit{mutex, stop}; // declared after the thread: set before it is joined
+    if (decoder.joinable()) {
+        whileDecoding();
+    }
+    for (std::int32_t y = 0; y < height; y += BandRows) {
+        const std::int32_t count = std::min(BandRows, height - y);
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return failed || decoded >= y + count; });
+            if (decoded < y + count) {
+                std::rethrow_exception(error);
+            }
+        }
+        onRows(y, count);
+    }
+}
+
 // With the filter: the whole picture and a byte of mask a pixel, the mask cleaned, then the
 // picture rebuilt from them band by band.
-void ProduceFiltered(RowSource& source, const KeepSettings& settings, BandPort& queue) {
+void ProduceFiltered(RowSource& source, const KeepSettings& settings, bool wantMask,
+                     BandPort& queue) {
     const std::int32_t width = source.Width();
     const std::int32_t height = source.Height();
     const std::size_t pixels = static_cast<std::size_t>(width) * height;
-    const std::unique_ptr<TColor32[]> picture = AllocateWhole<TColor32>(pixels);
-    const std::unique_ptr<std::uint8_t[]> keep = AllocateWhole<std::uint8_t>(pixels);
+    const LargeBlock<TColor32> picture(pixels);
+    const LargeBlock<std::uint8_t> keep(pixels);
     const std::size_t bandPixels = static_cast<std::size_t>(width) * BandRows;
     std::vector<TColor32> render(bandPixels);
     std::vector<TColor32> mask(bandPixels);
-    for (std::int32_t y = 0; y < height; y += BandRows) {
-        const std::int32_t count = std::min(BandRows, height - y);
+    // Clearing the memory a system gives costs about what decoding does: done beside it.
+    const auto populate = [&] {
+        picture.Populate();
+        keep.Populate();
+    };
+    ReadWhole(source, picture.get(), populate, [&](std::int32_t y, std::int32_t count) {
         const std::size_t first = static_cast<std::size_t>(y) * width;
         const std::size_t n = static_cast<std::size_t>(count) * width;
-        source.ReadRows(picture.get() + first, count);
         RenderRow(picture.get() + first, settings.Cc, settings.Limits, render.data(), mask.data(),
                   n);
+        std::uint8_t* out = keep.get() + first;
         for (std::size_t i = 0; i < n; ++i) {
-            keep[first + i] = static_cast<std::uint8_t>(mask[i]); // MaskKept's low byte is 255
+            out[i] = static_cast<std::uint8_t>(mask[i]); // MaskKept's low byte is 255
         }
-    }
+    });
     FilterMaskBytes(keep.get(), width, height);
     for (std::int32_t y = 0; y < height; y += BandRows) {
         const std::int32_t count = std::min(BandRows, height - y);
@@ -492,11 +589,11 @@ void ProduceFiltered(RowSource& source, const KeepSettings& settings, BandPort& 
         if (band == nullptr) {
             return;
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            const TColor32 col = picture[first + i];
-            const bool kept = keep[first + i] != 0;
-            band->render[i] = kept ? col : Desaturate(col);
-            band->mask[i] = kept ? MaskKept : MaskGreyed;
+        RecomposeRow(picture.get() + first, keep.get() + first, band->render.data(), n);
+        if (wantMask) {
+            for (std::size_t i = 0; i < n; ++i) {
+                band->mask[i] = keep[first + i] != 0 ? MaskKept : MaskGreyed;
+            }
         }
         band->rows = count;
         queue.Push(band);
@@ -519,7 +616,7 @@ void KeepColours(RowSource& source, const KeepSettings& settings, RowSink& rende
     const std::size_t bandPixels = static_cast<std::size_t>(width) * BandRows;
     const auto produce = [&](BandPort& port) {
         if (settings.Filter) {
-            ProduceFiltered(source, settings, port);
+            ProduceFiltered(source, settings, mask != nullptr, port);
         } else {
             ProduceStreaming(source, settings, port);
         }
