@@ -11,6 +11,8 @@ DEPS = cmake ninja-build g++ pkg-config make \
        libjpeg-dev libexif-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
        qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates \
        xvfb xauth xdotool fonts-dejavu-core mate-backgrounds
+# The command-line tool's PNG encoder, and what `make cli-bench` runs against (the codec floor).
+DEPS += zlib1g-dev libjpeg-turbo-progs hyperfine time
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -66,6 +68,12 @@ asan-test: deps
 bench: configure
 	cmake --build $(BUILD) --target tintavo-bench
 	./$(BUILD)/bench/tintavo-bench
+
+# tintavo-cli against `djpeg | cjpeg` on a generated 20-megapixel photograph, as ratios.
+.PHONY: cli-bench
+cli-bench: configure
+	cmake --build $(BUILD) --target tintavo-cli tintavo-make-photo
+	bench/cli-bench.sh $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

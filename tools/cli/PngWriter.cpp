@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tintavo::cli {
@@ -127,19 +128,59 @@ void PackRow(const TColor32* pixels, std::int32_t width, PngLayout layout, std::
 // Filters and deflates one band: `pixels` holds the band's rows, preceded by the row above it
 // when `hasAbove`. Non-final bands end with a sync flush, so the next band's output follows
 // on a byte boundary of the same stream.
+// What a thread keeps from band to band: the zlib state and the buffers, so that no band pays
+// for fresh memory.
+struct Scratch {
+    z_stream z{};
+    int strategy = -1;
+    std::vector<std::uint8_t> above;
+    std::vector<std::uint8_t> current;
+    std::vector<std::uint8_t> filtered;
+    std::vector<std::uint8_t> out;
+
+    Scratch() = default;
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        if (strategy >= 0) {
+            deflateEnd(&z);
+        }
+    }
+
+    void Prepare(int wanted) {
+        if (strategy == wanted) {
+            deflateReset(&z);
+            return;
+        }
+        if (strategy >= 0) {
+            deflateEnd(&z);
+            strategy = -1;
+        }
+        z = z_stream{};
+        if (deflateInit2(&z, DeflateLevel, Z_DEFLATED, -15, 8, wanted) != Z_OK) {
+            throw std::runtime_error("cannot start the PNG compression");
+        }
+        strategy = wanted;
+    }
+};
+
 Packed PackBand(const std::vector<TColor32>& pixels, bool hasAbove, std::int32_t width,
                 std::int32_t rows, PngLayout layout, bool last) {
+    thread_local Scratch scratch;
     const std::size_t rowBytes = layout == PngLayout::Rgb
                                      ? static_cast<std::size_t>(width) * 3
                                      : (static_cast<std::size_t>(width) + 7) / 8;
-    std::vector<std::uint8_t> above(rowBytes, 0);
-    std::vector<std::uint8_t> current(rowBytes);
+    std::vector<std::uint8_t>& above = scratch.above;
+    std::vector<std::uint8_t>& current = scratch.current;
+    above.assign(rowBytes, 0);
+    current.resize(rowBytes);
     const TColor32* row = pixels.data();
     if (hasAbove) {
         PackRow(row, width, layout, above.data());
         row += width;
     }
-    std::vector<std::uint8_t> filtered(static_cast<std::size_t>(rows) * (rowBytes + 1));
+    std::vector<std::uint8_t>& filtered = scratch.filtered;
+    filtered.resize(static_cast<std::size_t>(rows) * (rowBytes + 1));
     for (std::int32_t y = 0; y < rows; ++y, row += width) {
         std::uint8_t* out = filtered.data() + static_cast<std::size_t>(y) * (rowBytes + 1);
         PackRow(row, width, layout, current.data());
@@ -158,25 +199,20 @@ Packed PackBand(const std::vector<TColor32>& pixels, bool hasAbove, std::int32_t
     Packed packed;
     packed.filteredSize = filtered.size();
     packed.adler = adler32_z(adler32_z(0, nullptr, 0), filtered.data(), filtered.size());
-    z_stream z{};
-    const int strategy = layout == PngLayout::Rgb ? Z_DEFAULT_STRATEGY : Z_RLE;
-    if (deflateInit2(&z, DeflateLevel, Z_DEFLATED, -15, 8, strategy) != Z_OK) {
-        throw std::runtime_error("cannot start the PNG compression");
-    }
-    struct End {
-        z_stream& z;
-        ~End() { deflateEnd(&z); }
-    } end{z};
-    packed.data.resize(deflateBound(&z, static_cast<uLong>(filtered.size())) + 64);
+    scratch.Prepare(layout == PngLayout::Rgb ? Z_DEFAULT_STRATEGY : Z_RLE);
+    z_stream& z = scratch.z;
+    scratch.out.resize(std::max<std::size_t>(
+        scratch.out.size(), deflateBound(&z, static_cast<uLong>(filtered.size())) + 64));
     z.next_in = filtered.data();
     z.avail_in = static_cast<uInt>(filtered.size());
-    z.next_out = packed.data.data();
-    z.avail_out = static_cast<uInt>(packed.data.size());
+    z.next_out = scratch.out.data();
+    z.avail_out = static_cast<uInt>(scratch.out.size());
     const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
     if ((last && result != Z_STREAM_END) || (!last && (result != Z_OK || z.avail_in != 0))) {
         throw std::runtime_error("cannot compress the PNG");
     }
-    packed.data.resize(z.total_out);
+    packed.data.assign(scratch.out.begin(),
+                       scratch.out.begin() + static_cast<std::ptrdiff_t>(z.total_out));
     return packed;
 }
 
@@ -194,8 +230,8 @@ struct PngRowEncoder::State {
     uLong adler = 1; // adler32 of nothing
     // The band being gathered: the row above it (when there is one), then its rows.
     std::vector<TColor32> band;
+    bool bandHasAbove = false;
     std::int32_t bandCount = 0;
-    std::vector<TColor32> lastRow;
     std::deque<std::future<Packed>> pending;
     Pool pool;
 
@@ -243,12 +279,11 @@ struct PngRowEncoder::State {
     }
 
     void SubmitBand() {
-        const bool hasAbove = !lastRow.empty();
-        std::vector<TColor32> pixels;
-        pixels.reserve(band.size() + lastRow.size());
-        pixels.insert(pixels.end(), lastRow.begin(), lastRow.end());
-        pixels.insert(pixels.end(), band.begin(), band.end());
-        lastRow.assign(band.end() - width, band.end());
+        std::vector<TColor32> next;
+        next.reserve(band.capacity());
+        next.assign(band.end() - width, band.end()); // the next band's row above
+        std::vector<TColor32> pixels = std::exchange(band, std::move(next));
+        const bool hasAbove = std::exchange(bandHasAbove, true);
         const std::int32_t rows = bandCount;
         const bool last = rowsSeen == height;
         const std::int32_t w = width;
@@ -256,7 +291,6 @@ struct PngRowEncoder::State {
         pending.push_back(pool.Submit([pixels = std::move(pixels), hasAbove, w, rows, kind, last] {
             return PackBand(pixels, hasAbove, w, rows, kind, last);
         }));
-        band.clear();
         bandCount = 0;
         // Enough bands in flight to keep every thread busy, and no more held in memory.
         while (pending.size() > pool.Size() + 1) {
@@ -283,7 +317,7 @@ void PngRowEncoder::Start(std::int32_t width, std::int32_t height) {
                                      : (static_cast<std::size_t>(width) + 7) / 8;
     s.bandRows = static_cast<std::int32_t>(
         std::clamp<std::size_t>(BandBytes / (rowBytes + 1), 1, static_cast<std::size_t>(height)));
-    s.band.reserve(static_cast<std::size_t>(s.bandRows) * width);
+    s.band.reserve(static_cast<std::size_t>(s.bandRows + 1) * width);
     s.Write({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
     std::vector<std::uint8_t> header;
     PutU32(header, static_cast<std::uint32_t>(width));
