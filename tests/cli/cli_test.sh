@@ -212,6 +212,22 @@ batch_matches_single)
     same results/p6.png single/p6.png
     is_png results/p1.png
     ;;
+docs)
+    # The manual page and the completion know every option the help names, and both parse.
+    source_dir=$(cd "$data/../../.." && pwd)
+    page=$source_dir/dist/man/tintavo-cli.1
+    completion=$source_dir/dist/bash-completion/tintavo-cli
+    run 0 --help
+    for option in $(grep -o -- '--[a-z-]*' out.txt | sort -u); do
+        grep -q -- "$(printf '%s' "$option" | sed 's/-/\\\\-/g')" "$page" || fail "the manual lacks $option"
+        grep -q -- "$option" "$completion" || fail "the completion lacks $option"
+    done
+    bash -n "$completion" || fail "the completion does not parse"
+    if command -v groff >/dev/null; then
+        warnings=$(groff -ww -man -z "$page" 2>&1)
+        [ -z "$warnings" ] || fail "groff: $warnings"
+    fi
+    ;;
 *)
     fail "unknown case $case_name"
     ;;
