@@ -240,7 +240,7 @@ struct PngRowEncoder::State {
           pool(std::min(std::max(std::thread::hardware_concurrency(), 1u), 8u)) {}
 
     void Write(const std::vector<std::uint8_t>& bytes) {
-        if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
             throw std::runtime_error("cannot write the file");
         }
     }
