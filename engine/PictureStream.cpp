@@ -330,6 +330,9 @@ struct Band {
     std::vector<TColor32> render;
     std::vector<TColor32> mask;
     std::int32_t rows = 0;
+    // `render` holds the rows as read: the pixel rule is still to be applied. Decoding costs
+    // more than encoding, so the rule runs on the encoding side.
+    bool asRead = false;
 };
 
 // Where the decoding side gets empty bands and hands full ones.
@@ -341,7 +344,11 @@ public:
     virtual void Push(Band* band) = 0;
 };
 
-void WriteBand(const Band& band, RowSink& render, RowSink* mask) {
+void WriteBand(Band& band, const KeepSettings& settings, RowSink& render, RowSink* mask) {
+    if (band.asRead) {
+        RenderRow(band.render.data(), settings.Cc, settings.Limits, band.render.data(),
+                  band.mask.data(), band.render.size() / BandRows * band.rows);
+    }
     render.WriteRows(band.render.data(), band.rows);
     if (mask != nullptr) {
         mask->WriteRows(band.mask.data(), band.rows);
@@ -351,16 +358,18 @@ void WriteBand(const Band& band, RowSink& render, RowSink* mask) {
 // Without a second thread: each band is written as soon as it is full.
 class DirectPort final : public BandPort {
 public:
-    DirectPort(std::size_t pixelsPerBand, RowSink& render, RowSink* mask)
-        : render_(render), mask_(mask) {
+    DirectPort(std::size_t pixelsPerBand, const KeepSettings& settings, RowSink& render,
+               RowSink* mask)
+        : settings_(settings), render_(render), mask_(mask) {
         band_.render.resize(pixelsPerBand);
         band_.mask.resize(pixelsPerBand);
     }
     Band* TakeFree() override { return &band_; }
-    void Push(Band* band) override { WriteBand(*band, render_, mask_); }
+    void Push(Band* band) override { WriteBand(*band, settings_, render_, mask_); }
 
 private:
     Band band_;
+    const KeepSettings& settings_;
     RowSink& render_;
     RowSink* mask_;
 };
@@ -472,20 +481,17 @@ private:
     T* data_ = nullptr;
 };
 
-void ProduceStreaming(RowSource& source, const KeepSettings& settings, BandPort& queue) {
-    const std::int32_t width = source.Width();
+void ProduceStreaming(RowSource& source, BandPort& queue) {
     const std::int32_t height = source.Height();
-    std::vector<TColor32> rows(static_cast<std::size_t>(width) * BandRows);
     for (std::int32_t y = 0; y < height; y += BandRows) {
         const std::int32_t count = std::min(BandRows, height - y);
-        source.ReadRows(rows.data(), count);
         Band* band = queue.TakeFree();
         if (band == nullptr) {
             return;
         }
-        RenderRow(rows.data(), settings.Cc, settings.Limits, band->render.data(), band->mask.data(),
-                  static_cast<std::size_t>(count) * width);
+        source.ReadRows(band->render.data(), count);
         band->rows = count;
+        band->asRead = true;
         queue.Push(band);
     }
 }
@@ -618,7 +624,7 @@ void KeepColours(RowSource& source, const KeepSettings& settings, RowSink& rende
         if (settings.Filter) {
             ProduceFiltered(source, settings, mask != nullptr, port);
         } else {
-            ProduceStreaming(source, settings, port);
+            ProduceStreaming(source, port);
         }
     };
     BandQueue queue(bandPixels);
@@ -634,13 +640,13 @@ void KeepColours(RowSource& source, const KeepSettings& settings, RowSink& rende
         });
     } catch (const std::system_error&) {
         // No thread to spare: decode and write in turn on this one.
-        DirectPort direct(bandPixels, render, mask);
+        DirectPort direct(bandPixels, settings, render, mask);
         produce(direct);
     }
     if (producer.joinable()) {
         try {
             while (Band* band = queue.TakeFull()) {
-                WriteBand(*band, render, mask);
+                WriteBand(*band, settings, render, mask);
                 queue.GiveBack(band);
             }
         } catch (...) {

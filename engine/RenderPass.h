@@ -30,7 +30,7 @@ bool IsKept(TColor32 col, const CentralColor& cc, const Thresholds& thresholds);
 
 // The pixel rule over `count` pixels stored one after the other (a row, or rows that follow
 // each other), on the calling thread: `out` and `mask` get what RenderPixels writes for them.
-// Neither may overlap `in` or the other. For pictures made and used row by row.
+// `out` may be `in`; otherwise no two of them overlap. For pictures made and used row by row.
 void RenderRow(const TColor32* in, const CentralColor& cc, const Thresholds& thresholds,
                TColor32* out, TColor32* mask, std::size_t count);
 
