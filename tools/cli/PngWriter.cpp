@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <initializer_list>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,7 @@ struct Packed {
     std::vector<std::uint8_t> data;
     uLong adler = 0;
     std::size_t filteredSize = 0;
+    std::vector<TColor32> pixels; // the band's, handed back for the next band to reuse
 };
 
 // Threads that run the bands' deflating, the results taken back in order through futures.
@@ -164,8 +166,9 @@ struct Scratch {
     }
 };
 
-Packed PackBand(const std::vector<TColor32>& pixels, bool hasAbove, std::int32_t width,
-                std::int32_t rows, PngLayout layout, bool last) {
+// `pixels`, and `spare` as the result's data, come back in the result, to be used again.
+Packed PackBand(std::vector<TColor32> pixels, std::vector<std::uint8_t> spare, bool hasAbove,
+                std::int32_t width, std::int32_t rows, PngLayout layout, bool last) {
     thread_local Scratch scratch;
     const std::size_t rowBytes = layout == PngLayout::Rgb
                                      ? static_cast<std::size_t>(width) * 3
@@ -211,8 +214,10 @@ Packed PackBand(const std::vector<TColor32>& pixels, bool hasAbove, std::int32_t
     if ((last && result != Z_STREAM_END) || (!last && (result != Z_OK || z.avail_in != 0))) {
         throw std::runtime_error("cannot compress the PNG");
     }
+    packed.data = std::move(spare);
     packed.data.assign(scratch.out.begin(),
                        scratch.out.begin() + static_cast<std::ptrdiff_t>(z.total_out));
+    packed.pixels = std::move(pixels);
     return packed;
 }
 
@@ -233,32 +238,48 @@ struct PngRowEncoder::State {
     bool bandHasAbove = false;
     std::int32_t bandCount = 0;
     std::deque<std::future<Packed>> pending;
+    // Buffers of bands already written, for the next ones: fresh memory costs a page fault a
+    // page, as much as the deflating of it.
+    std::vector<std::vector<TColor32>> spareBands;
+    std::vector<std::vector<std::uint8_t>> spareOutputs;
     Pool pool;
 
     State(std::FILE* out, PngLayout kind)
         : file(out), layout(kind),
           pool(std::min(std::max(std::thread::hardware_concurrency(), 1u), 8u)) {}
 
-    void Write(const std::vector<std::uint8_t>& bytes) {
-        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+    void Write(const std::uint8_t* bytes, std::size_t size) {
+        if (size != 0 && std::fwrite(bytes, 1, size, file) != size) {
             throw std::runtime_error("cannot write the file");
         }
     }
+    void Write(const std::vector<std::uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
 
-    void WriteChunk(const char* type, const std::vector<std::uint8_t>& data) {
+    // One chunk whose data is the pieces one after the other.
+    void WriteChunk(const char* type,
+                    std::initializer_list<std::pair<const std::uint8_t*, std::size_t>> pieces) {
+        std::size_t size = 0;
+        for (const auto& piece : pieces) {
+            size += piece.second;
+        }
         std::vector<std::uint8_t> head;
-        PutU32(head, static_cast<std::uint32_t>(data.size()));
+        PutU32(head, static_cast<std::uint32_t>(size));
         head.insert(head.end(), type, type + 4);
         uLong crc = crc32_z(0, nullptr, 0);
         crc = crc32_z(crc, head.data() + 4, 4);
-        if (!data.empty()) { // zlib takes a null block for "start again"
-            crc = crc32_z(crc, data.data(), data.size());
+        Write(head);
+        for (const auto& [bytes, length] : pieces) {
+            if (length != 0) { // zlib takes a null block for "start again"
+                crc = crc32_z(crc, bytes, length);
+                Write(bytes, length);
+            }
         }
         std::vector<std::uint8_t> tail;
         PutU32(tail, static_cast<std::uint32_t>(crc));
-        Write(head);
-        Write(data);
         Write(tail);
+    }
+    void WriteChunk(const char* type, const std::vector<std::uint8_t>& data) {
+        WriteChunk(type, {{data.data(), data.size()}});
     }
 
     // Writes the oldest band once it is packed.
@@ -266,30 +287,44 @@ struct PngRowEncoder::State {
         Packed packed = pending.front().get();
         pending.pop_front();
         adler = adler32_combine(adler, packed.adler, static_cast<z_off_t>(packed.filteredSize));
-        std::vector<std::uint8_t> data;
-        if (first) {
-            data = {0x78, 0x01}; // zlib header: deflate, 32 KiB window, fastest level
-            first = false;
-        }
-        data.insert(data.end(), packed.data.begin(), packed.data.end());
+        // The zlib header before the first band: deflate, 32 KiB window, fastest level; the
+        // check value after the last.
+        static constexpr std::uint8_t header[] = {0x78, 0x01};
+        std::vector<std::uint8_t> check;
         if (pending.empty() && rowsSeen == height) {
-            PutU32(data, static_cast<std::uint32_t>(adler));
+            PutU32(check, static_cast<std::uint32_t>(adler));
         }
-        WriteChunk("IDAT", data);
+        WriteChunk("IDAT", {{header, first ? sizeof header : 0},
+                            {packed.data.data(), packed.data.size()},
+                            {check.data(), check.size()}});
+        first = false;
+        spareBands.push_back(std::move(packed.pixels));
+        spareOutputs.push_back(std::move(packed.data));
     }
 
     void SubmitBand() {
         std::vector<TColor32> next;
-        next.reserve(band.capacity());
+        if (!spareBands.empty()) {
+            next = std::move(spareBands.back());
+            spareBands.pop_back();
+        } else {
+            next.reserve(band.capacity());
+        }
         next.assign(band.end() - width, band.end()); // the next band's row above
+        std::vector<std::uint8_t> out;
+        if (!spareOutputs.empty()) {
+            out = std::move(spareOutputs.back());
+            spareOutputs.pop_back();
+        }
         std::vector<TColor32> pixels = std::exchange(band, std::move(next));
         const bool hasAbove = std::exchange(bandHasAbove, true);
         const std::int32_t rows = bandCount;
         const bool last = rowsSeen == height;
         const std::int32_t w = width;
         const PngLayout kind = layout;
-        pending.push_back(pool.Submit([pixels = std::move(pixels), hasAbove, w, rows, kind, last] {
-            return PackBand(pixels, hasAbove, w, rows, kind, last);
+        pending.push_back(pool.Submit([pixels = std::move(pixels), out = std::move(out), hasAbove,
+                                       w, rows, kind, last]() mutable {
+            return PackBand(std::move(pixels), std::move(out), hasAbove, w, rows, kind, last);
         }));
         bandCount = 0;
         // Enough bands in flight to keep every thread busy, and no more held in memory.
