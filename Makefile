@@ -13,6 +13,8 @@ DEPS = cmake ninja-build g++ pkg-config make \
        xvfb xauth xdotool fonts-dejavu-core mate-backgrounds clang-format
 # The Debian package and its check (tools/check-package.sh).
 DEPS += dpkg-dev librsvg2-bin desktop-file-utils appstream man-db groff-base
+# The command-line tool's PNG encoder, and what `make cli-bench` runs against (the codec floor).
+DEPS += zlib1g-dev libjpeg-turbo-progs hyperfine time
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -72,6 +74,12 @@ asan-test: deps
 bench: configure
 	cmake --build $(BUILD) --target tintavo-bench
 	./$(BUILD)/bench/tintavo-bench
+
+# tintavo-cli against `djpeg | cjpeg` on a generated 20-megapixel photograph, as ratios.
+.PHONY: cli-bench
+cli-bench: configure
+	cmake --build $(BUILD) --target tintavo-cli tintavo-make-photo
+	bench/cli-bench.sh $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -26,20 +27,23 @@ namespace {
 // has already passed go on a stack and are checked again straight away. Every pixel changes at
 // most once and each change pushes at most eight pixels, so the work is linear in the size of
 // the mask.
-class MaskPass {
+//
+// The mask is either 32-bit pixels (MaskKept and MaskGreyed) or one byte a pixel (255 and 0):
+// in both, the lowest bit of a pixel is set exactly when it is white.
+template <typename Value> class MaskPass {
 public:
-    MaskPass(TBitmap32& mask, bool erode)
-        : pixels_(mask.Bits()), width_(static_cast<std::uint32_t>(mask.Width())),
-          height_(static_cast<std::uint32_t>(mask.Height())), erode_(erode),
-          from_(erode ? MaskKept : MaskGreyed), to_(erode ? MaskGreyed : MaskKept) {}
+    MaskPass(Value* pixels, std::uint32_t width, std::uint32_t height, bool erode, Value white,
+             Value black)
+        : pixels_(pixels), width_(width), height_(height), erode_(erode),
+          from_(erode ? white : black), to_(erode ? black : white) {}
 
     void Run() {
         for (std::uint32_t y = 1; y + 1 < height_; ++y) {
             std::uint32_t x = 1;
 #if defined(__SSE2__)
-            // Four pixels at a time; on most of a mask none of them qualifies.
-            const TColor32* row = pixels_ + Index(0, y);
-            for (; x + 4 < width_; x += 4) {
+            // Several pixels at a time; on most of a mask none of them qualifies.
+            const Value* row = pixels_ + Index(0, y);
+            for (; x + Lanes < width_; x += Lanes) {
                 unsigned lanes = QualifyingLanes(row + x);
                 while (lanes != 0) {
                     const auto lane = static_cast<std::uint32_t>(std::countr_zero(lanes));
@@ -66,11 +70,10 @@ private:
         return static_cast<std::size_t>(y) * width_ + x;
     }
 
-    // Each pixel is MaskKept (all bits set) or MaskGreyed (low bit clear).
     unsigned WhiteNeighbours(std::size_t i) const {
-        const TColor32* up = pixels_ + i - width_;
-        const TColor32* row = pixels_ + i;
-        const TColor32* down = pixels_ + i + width_;
+        const Value* up = pixels_ + i - width_;
+        const Value* row = pixels_ + i;
+        const Value* down = pixels_ + i + width_;
         return (up[-1] & 1u) + (up[0] & 1u) + (up[1] & 1u) + (row[-1] & 1u) + (row[1] & 1u) +
                (down[-1] & 1u) + (down[0] & 1u) + (down[1] & 1u);
     }
@@ -82,29 +85,50 @@ private:
     }
 
 #if defined(__SSE2__)
-    // One bit for each of the four interior pixels from `at` that is of the pass's colour and
+    static constexpr std::uint32_t Lanes = sizeof(Value) == 1 ? 16 : 4;
+
+    // One bit for each of the Lanes interior pixels from `at` that is of the pass's colour and
     // qualifies.
-    unsigned QualifyingLanes(const TColor32* at) const {
-        const __m128i centre = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const __m128i candidate = _mm_cmpeq_epi32(centre, _mm_set1_epi32(static_cast<int>(from_)));
-        if (_mm_movemask_epi8(candidate) == 0) {
-            return 0;
-        }
-        const auto load = [](const TColor32* p) {
-            return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
-                                 _mm_set1_epi32(1));
+    unsigned QualifyingLanes(const Value* at) const {
+        const auto load = [](const Value* p) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         };
-        const TColor32* up = at - width_;
-        const TColor32* down = at + width_;
-        const __m128i white =
-            _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(load(up - 1), load(up)),
-                                        _mm_add_epi32(load(up + 1), load(at - 1))),
-                          _mm_add_epi32(_mm_add_epi32(load(at + 1), load(down - 1)),
-                                        _mm_add_epi32(load(down), load(down + 1))));
-        const __m128i qualifies = erode_ ? _mm_cmplt_epi32(white, _mm_set1_epi32(3))
-                                         : _mm_cmpgt_epi32(white, _mm_set1_epi32(4));
-        return static_cast<unsigned>(
-            _mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(candidate, qualifies))));
+        const Value* up = at - width_;
+        const Value* down = at + width_;
+        if constexpr (sizeof(Value) == 1) {
+            const __m128i candidate =
+                _mm_cmpeq_epi8(load(at), _mm_set1_epi8(static_cast<char>(from_)));
+            if (_mm_movemask_epi8(candidate) == 0) {
+                return 0;
+            }
+            const __m128i one = _mm_set1_epi8(1);
+            const auto bit = [&](const Value* p) { return _mm_and_si128(load(p), one); };
+            const __m128i white =
+                _mm_add_epi8(_mm_add_epi8(_mm_add_epi8(bit(up - 1), bit(up)),
+                                          _mm_add_epi8(bit(up + 1), bit(at - 1))),
+                             _mm_add_epi8(_mm_add_epi8(bit(at + 1), bit(down - 1)),
+                                          _mm_add_epi8(bit(down), bit(down + 1))));
+            const __m128i qualifies = erode_ ? _mm_cmplt_epi8(white, _mm_set1_epi8(3))
+                                             : _mm_cmpgt_epi8(white, _mm_set1_epi8(4));
+            return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(candidate, qualifies)));
+        } else {
+            const __m128i candidate =
+                _mm_cmpeq_epi32(load(at), _mm_set1_epi32(static_cast<int>(from_)));
+            if (_mm_movemask_epi8(candidate) == 0) {
+                return 0;
+            }
+            const __m128i one = _mm_set1_epi32(1);
+            const auto bit = [&](const Value* p) { return _mm_and_si128(load(p), one); };
+            const __m128i white =
+                _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(bit(up - 1), bit(up)),
+                                            _mm_add_epi32(bit(up + 1), bit(at - 1))),
+                              _mm_add_epi32(_mm_add_epi32(bit(at + 1), bit(down - 1)),
+                                            _mm_add_epi32(bit(down), bit(down + 1))));
+            const __m128i qualifies = erode_ ? _mm_cmplt_epi32(white, _mm_set1_epi32(3))
+                                             : _mm_cmpgt_epi32(white, _mm_set1_epi32(4));
+            return static_cast<unsigned>(
+                _mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(candidate, qualifies))));
+        }
     }
 #endif
 
@@ -170,12 +194,12 @@ private:
         }
     }
 
-    TColor32* pixels_;
+    Value* pixels_;
     std::uint32_t width_;
     std::uint32_t height_;
     bool erode_;
-    TColor32 from_;
-    TColor32 to_;
+    Value from_;
+    Value to_;
     std::vector<Pixel> stack_;
     std::size_t top_ = 0;
 };
@@ -208,7 +232,9 @@ void RunPass(TBitmap32& mask, bool erode) {
     if (mask.Width() < 3 || mask.Height() < 3) {
         return;
     }
-    MaskPass(mask, erode).Run();
+    MaskPass<TColor32>(mask.Bits(), static_cast<std::uint32_t>(mask.Width()),
+                       static_cast<std::uint32_t>(mask.Height()), erode, MaskKept, MaskGreyed)
+        .Run();
 }
 
 } // namespace
@@ -217,6 +243,50 @@ void FilterMask(TBitmap32& mask) {
     CheckMask(mask);
     RunPass(mask, true);
     RunPass(mask, false);
+}
+
+void FilterMaskBytes(std::uint8_t* mask, std::int32_t width, std::int32_t height) {
+    if (width < 3 || height < 3) {
+        return;
+    }
+    for (const bool erode : {true, false}) {
+        MaskPass<std::uint8_t>(mask, static_cast<std::uint32_t>(width),
+                               static_cast<std::uint32_t>(height), erode, 255, 0)
+            .Run();
+    }
+}
+
+void RecomposeRow(const TColor32* in, const std::uint8_t* keep, TColor32* out, std::size_t count) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // The render pass's grey, four pixels at a time: (r + g + b) / 3 as (sum * 0xAAAB) >> 17.
+    const __m128i byteMask = _mm_set1_epi32(0xFF);
+    const __m128i redBlue = _mm_set1_epi32(0x00FF00FF);
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i third = _mm_set1_epi32(0xAAAB);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i repeat = _mm_set1_epi32(0x0101);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i sum = _mm_add_epi32(_mm_madd_epi16(_mm_and_si128(col, redBlue), ones),
+                                          _mm_and_si128(_mm_srli_epi32(col, 8), byteMask));
+        const __m128i level = _mm_srli_epi32(_mm_mulhi_epu16(sum, third), 1);
+        const __m128i grey = _mm_or_si128(_mm_or_si128(opaque, _mm_mullo_epi16(level, repeat)),
+                                          _mm_slli_epi32(level, 16));
+        std::uint32_t four = 0;
+        std::memcpy(&four, keep + i, sizeof four);
+        __m128i lanes = _mm_cvtsi32_si128(static_cast<int>(four));
+        lanes = _mm_unpacklo_epi8(lanes, lanes);
+        lanes = _mm_unpacklo_epi16(lanes, lanes); // each byte of `keep` across its pixel's lane
+        const __m128i greyed = _mm_cmpeq_epi32(lanes, _mm_setzero_si128());
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_or_si128(_mm_andnot_si128(greyed, col), _mm_and_si128(greyed, grey)));
+    }
+#endif
+    for (; i < count; ++i) {
+        const TColor32 col = in[i];
+        out[i] = keep[i] == 0 ? Desaturate(col) : col;
+    }
 }
 
 void RecomposePicture(const TBitmap32& source, const TBitmap32& mask, TBitmap32& render) {

@@ -2,6 +2,9 @@
 
 #include "engine/TBitmap32.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace tintavo {
 
 // Mask clean-up. A mask holds MaskKept (white, the pixel keeps its colour) and MaskGreyed
@@ -26,6 +29,14 @@ namespace tintavo {
 //   black pixel with exactly four white neighbours stays, so a checkerboard is stable.
 // The erosion is not run again afterwards. Running it twice changes nothing the second time.
 void FilterMask(TBitmap32& mask);
+
+// FilterMask on a compact mask: one byte a pixel, 255 for white and 0 for black (no other
+// value), `width` x `height` row-major. The result is the same, pixel for pixel.
+void FilterMaskBytes(std::uint8_t* mask, std::int32_t width, std::int32_t height);
+
+// RecomposePicture over `count` pixels with a compact mask (FilterMaskBytes' form): where
+// `keep` is 0, `out` gets Desaturate(col), elsewhere col unchanged. `out` may be `in`.
+void RecomposeRow(const TColor32* in, const std::uint8_t* keep, TColor32* out, std::size_t count);
 
 // Rebuilds the rendered picture from the picture as read and a mask of the same size: where
 // the mask is MaskGreyed, `render` gets Desaturate(col), elsewhere col unchanged. `render` is

@@ -2,6 +2,7 @@
 
 #include "engine/TBitmap32.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -26,6 +27,12 @@ struct Thresholds {
 // Color (|R - Rc| <= tR and |G - Gc| <= tG and |B - Bc| <= tB). The kept region is a box in
 // RGB space; a distance equal to the threshold counts as kept.
 bool IsKept(TColor32 col, const CentralColor& cc, const Thresholds& thresholds);
+
+// The pixel rule over `count` pixels stored one after the other (a row, or rows that follow
+// each other), on the calling thread: `out` and `mask` get what RenderPixels writes for them.
+// `out` may be `in`; otherwise no two of them overlap. For pictures made and used row by row.
+void RenderRow(const TColor32* in, const CentralColor& cc, const Thresholds& thresholds,
+               TColor32* out, TColor32* mask, std::size_t count);
 
 // The pixel work of a render pass. Sizes `render` and `mask` to the source's size (Resize, so
 // buffers already of that size keep their arrays), then for every pixel of `source`: a kept

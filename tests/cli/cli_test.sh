@@ -30,6 +30,14 @@ no_leftovers() {
     [ -z "$extra" ] || fail "unexpected files left behind: $extra"
 }
 is_jpeg() { [ "$(head -c 3 "$1" | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "$1 is no JPEG"; }
+# with_orientation N IN OUT: IN with an EXIF block giving orientation N right after its start.
+with_orientation() {
+    { head -c 2 "$2"
+      printf '\377\341\000\042Exif\000\000II*\000\010\000\000\000\001\000\022\001\003\000\001\000\000\000'
+      printf "\\$(printf %03o "$1")"'\000\000\000\000\000\000\000'
+      tail -c +3 "$2"; } >"$3"
+}
+same() { cmp -s "$1" "$2" || fail "$1 and $2 differ"; }
 is_png() { [ "$(head -c 4 "$1" | od -An -tx1 | tr -d ' ')" = 89504e47 ] || fail "$1 is no PNG"; }
 
 case $case_name in
@@ -127,6 +135,98 @@ batch)
     expect_err "would replace"
     run 0 --cc 1,2,3 --thresholds 4 --out-dir results in.jpg second.jpg
     [ "$(ls -A results | wc -l)" -eq 2 ] || fail "unexpected files in results: $(ls -A results)"
+    ;;
+stdio)
+    run 0 --cc 190,20,20 --thresholds 60 in.jpg -o file.jpg
+    "$cli" --cc 190,20,20 --thresholds 60 - -o from-stdin.jpg <in.jpg || fail "stdin run failed"
+    same file.jpg from-stdin.jpg
+    "$cli" --cc 190,20,20 --thresholds 60 in.jpg -o - >to-stdout.jpg || fail "stdout run failed"
+    same file.jpg to-stdout.jpg
+    run 0 --cc 190,20,20 --thresholds 60 in.jpg -o file.png
+    "$cli" --cc 190,20,20 --thresholds 60 --format png - -o - <in.jpg >piped.png || fail "png pipe"
+    same file.png piped.png
+    # Standard input that is no picture gets the error a file gets.
+    echo "this is not a picture" >text.jpg
+    run 1 --cc 1,2,3 --thresholds 4 text.jpg -o out.jpg
+    file_error=$(sed 's/^tintavo-cli: text.jpg: //' err.txt)
+    "$cli" --cc 1,2,3 --thresholds 4 - -o out.jpg <text.jpg 2>err.txt && fail "bad stdin passed"
+    [ "$(cat err.txt)" = "tintavo-cli: standard input: $file_error" ] || fail "stdin error: $(cat err.txt)"
+    [ ! -e out.jpg ] || fail "an output appeared for a bad standard input"
+    # A reader that has gone: an error and status 1, not death by SIGPIPE.
+    perl -e 'pipe(R, W) or die; close R; open(STDOUT, ">&W") or die; exec @ARGV' \
+        "$cli" --cc 1,2,3 --thresholds 4 in.jpg -o - 2>err.txt
+    status=$?
+    [ "$status" -eq 1 ] || fail "a closed pipe exited with $status"
+    expect_err "standard output: cannot write: Broken pipe"
+    run 2 --cc 1,2,3 --thresholds 4 --out-dir . -;               expect_err "standard input"
+    run 2 --cc 1,2,3 --thresholds 4 in.jpg -o out.jpg --mask -;  expect_err "--mask"
+    ;;
+new_options)
+    run 0 --cc 200,40,30 --thresholds 60 in.jpg -o decimal.jpg
+    run 0 --cc '#C8281e' --thresholds 60 in.jpg -o hex.jpg
+    same decimal.jpg hex.jpg
+    run 0 --cc 200,40,30 --thresholds 60 --quality 90 in.jpg -o q90.jpg
+    same decimal.jpg q90.jpg
+    run 0 --cc 200,40,30 --thresholds 60 --quality=75 in.jpg -o q75.jpg
+    is_jpeg q75.jpg
+    ! cmp -s decimal.jpg q75.jpg || fail "--quality 75 changed nothing"
+    run 2 --cc '#C8281' --thresholds 60 in.jpg -o x.jpg;         expect_err "#RRGGBB"
+    run 2 --cc '#C8281G' --thresholds 60 in.jpg -o x.jpg;        expect_err "'#C8281G'"
+    run 2 --cc 1,2,3 --thresholds 4 --quality 0 in.jpg -o x.jpg;   expect_err "1 to 100"
+    run 2 --cc 1,2,3 --thresholds 4 --quality 101 in.jpg -o x.jpg; expect_err "1 to 100"
+    run 2 --cc 1,2,3 --thresholds 4 --quality q in.jpg -o x.jpg;   expect_err "'q'"
+    run 2 --cc 1,2,3 --thresholds 4 --format gif in.jpg -o -;      expect_err "jpeg or png"
+    run 2 --cc 1,2,3 --thresholds 4 --format png in.jpg -o x.jpg;  expect_err "does not match"
+    run 2 --cc 1,2,3 --thresholds 4 --keep-metadata=1 in.jpg -o x.jpg; expect_err "unknown option"
+    # A picture stored turned a quarter: read upright unless told otherwise.
+    with_orientation 6 in.jpg turned.jpg
+    run 0 --cc 200,40,30 --thresholds 60 --no-auto-orient turned.jpg -o stored.jpg
+    same decimal.jpg stored.jpg
+    run 0 --cc 200,40,30 --thresholds 60 turned.jpg -o upright.jpg
+    ! cmp -s decimal.jpg upright.jpg || fail "the orientation was not applied"
+    grep -q Exif upright.jpg && fail "metadata copied without --keep-metadata"
+    # --keep-metadata: the EXIF block comes along, its orientation 1 once the picture is upright.
+    run 0 --cc 200,40,30 --thresholds 60 --keep-metadata turned.jpg -o kept.jpg
+    with_orientation 1 in.jpg one.jpg
+    grep -q Exif kept.jpg || fail "--keep-metadata dropped the EXIF block"
+    exif_of() { od -An -tx1 "$1" | tr -d ' \n' | grep -o 'ffe1002245786966.\{56\}'; }
+    [ -n "$(exif_of one.jpg)" ] && [ "$(exif_of kept.jpg)" = "$(exif_of one.jpg)" ] || fail "kept EXIF: $(exif_of kept.jpg)"
+    run 0 --cc 200,40,30 --thresholds 60 --keep-metadata --no-auto-orient turned.jpg -o as-stored.jpg
+    [ "$(exif_of as-stored.jpg)" = "$(exif_of turned.jpg)" ] || fail "EXIF changed as stored"
+    ;;
+batch_matches_single)
+    # Many pictures at once give what one at a time gives.
+    mkdir results single
+    for i in 1 2 3 4 5; do cp in.jpg "p$i.jpg"; done
+    with_orientation 3 in.jpg p6.jpg
+    for flags in "" "--filter"; do
+        rm -f results/* single/*
+        run 0 --cc 190,20,20 --thresholds 60 $flags --out-dir results p1.jpg p2.jpg p3.jpg p4.jpg p5.jpg p6.jpg
+        for i in 1 2 3 4 5 6; do
+            run 0 --cc 190,20,20 --thresholds 60 $flags "p$i.jpg" -o "single/p$i.jpg"
+            same "results/p$i.jpg" "single/p$i.jpg"
+        done
+    done
+    run 0 --cc 190,20,20 --thresholds 60 --format png --out-dir results p1.jpg p6.jpg
+    run 0 --cc 190,20,20 --thresholds 60 p6.jpg -o single/p6.png
+    same results/p6.png single/p6.png
+    is_png results/p1.png
+    ;;
+docs)
+    # The manual page and the completion know every option the help names, and both parse.
+    source_dir=$(cd "$data/../../.." && pwd)
+    page=$source_dir/dist/man/tintavo-cli.1
+    completion=$source_dir/dist/bash-completion/tintavo-cli
+    run 0 --help
+    for option in $(grep -o -- '--[a-z-]*' out.txt | sort -u); do
+        grep -q -- "$(printf '%s' "$option" | sed 's/-/\\\\-/g')" "$page" || fail "the manual lacks $option"
+        grep -q -- "$option" "$completion" || fail "the completion lacks $option"
+    done
+    bash -n "$completion" || fail "the completion does not parse"
+    if command -v groff >/dev/null; then
+        warnings=$(groff -ww -man -z "$page" 2>&1)
+        [ -z "$warnings" ] || fail "groff: $warnings"
+    fi
     ;;
 *)
     fail "unknown case $case_name"

@@ -101,6 +101,19 @@ void ExpectLikeReference(const TBitmap32& input) {
     reference.CopyFrom(&input);
     ReferenceFilter(reference);
     EXPECT_TRUE(SameMask(shipped, reference));
+
+    // The compact form, one byte a pixel, ends the same.
+    std::vector<std::uint8_t> bytes(input.PixelCount());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = input.Bits()[i] == MaskKept ? 255 : 0;
+    }
+    FilterMaskBytes(bytes.data(), input.Width(), input.Height());
+    TBitmap32 compact;
+    compact.Resize(input.Width(), input.Height());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        compact.Bits()[i] = bytes[i] == 255 ? MaskKept : MaskGreyed;
+    }
+    EXPECT_TRUE(SameMask(compact, reference)) << "one byte a pixel";
 }
 
 TEST(MaskFilter, RemovesSpecksAndThinWhiteLines) {

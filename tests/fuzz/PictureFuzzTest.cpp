@@ -1,11 +1,14 @@
 #include "engine/EngineError.h"
 #include "engine/PictureReader.h"
+#include "engine/PictureStream.h"
 
 #include "TestPictures.h"
 #include "common/TestSandbox.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,6 +107,56 @@ TEST(PictureFuzz, MutatedFilesReadOrFailCleanly) {
     // Both outcomes must actually occur, or the mutations test nothing.
     EXPECT_GT(read, 100);
     EXPECT_GT(failed, 100);
+}
+
+// Gathers rows into a bitmap.
+class BitmapSink final : public RowSink {
+public:
+    void Start(std::int32_t width, std::int32_t height) override { picture.Resize(width, height); }
+    void WriteRows(const TColor32* rows, std::int32_t count) override {
+        std::copy_n(rows, static_cast<std::size_t>(count) * picture.Width(),
+                    picture.ScanLine(next));
+        next += count;
+    }
+    void Finish() override {}
+    TBitmap32 picture;
+    std::int32_t next = 0;
+};
+
+TEST(PictureFuzz, MutatedFilesStreamAsTheyRead) {
+    const std::vector<std::string> seeds = Seeds();
+    PictureReadOptions options;
+    options.MaxPixels = 1 << 20;
+    test::TestRandom random(77);
+    // Thresholds that keep every pixel: the rendered rows are the pixels as read.
+    const KeepSettings keepAll{{128, 128, 128}, {255, 255, 255}, false};
+    for (int round = 0; round < 1500; ++round) {
+        const std::string file =
+            Mutate(seeds[static_cast<std::size_t>(round) % seeds.size()], random);
+        const std::vector<std::uint8_t> bytes(file.begin(), file.end());
+        TBitmap32 whole;
+        std::string wholeError;
+        try {
+            ReadPictureBytes(whole, bytes, options);
+        } catch (const EngineError& error) {
+            wholeError = error.what();
+        }
+        BitmapSink sink;
+        std::string streamError;
+        try {
+            const std::unique_ptr<RowSource> rows = OpenPictureRows(bytes, options);
+            KeepColours(*rows, keepAll, sink);
+        } catch (const EngineError& error) {
+            streamError = error.what();
+        }
+        ASSERT_EQ(streamError, wholeError) << "round " << round;
+        if (wholeError.empty()) {
+            ASSERT_TRUE(
+                sink.picture.Width() == whole.Width() && sink.picture.Height() == whole.Height() &&
+                std::equal(whole.Bits(), whole.Bits() + whole.PixelCount(), sink.picture.Bits()))
+                << "round " << round;
+        }
+    }
 }
 
 } // namespace

@@ -37,7 +37,34 @@ std::optional<std::int32_t> ParseInt32(const std::string& text) {
     return value;
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 CentralColor ParseCentralColor(const std::string& text) {
+    if (!text.empty() && text[0] == '#') {
+        std::int32_t channels[3] = {};
+        bool valid = text.size() == 7;
+        for (std::size_t i = 1; valid && i < 7; i += 2) {
+            const int high = HexDigit(text[i]);
+            const int low = HexDigit(text[i + 1]);
+            valid = high >= 0 && low >= 0;
+            channels[i / 2] = high * 16 + low;
+        }
+        if (!valid) {
+            throw UsageError("--cc wants #RRGGBB, six hexadecimal digits, not '" + text + "'");
+        }
+        return {channels[0], channels[1], channels[2]};
+    }
     const std::vector<std::string> parts = SplitCommas(text);
     std::vector<std::int32_t> values;
     for (const std::string& part : parts) {
@@ -72,7 +99,36 @@ Thresholds ParseThresholds(const std::string& text) {
     return {values[0], values[1], values[2]};
 }
 
+int ParseQuality(const std::string& text) {
+    const auto value = ParseInt32(text);
+    if (!value || *value < 1 || *value > 100) {
+        throw UsageError("--quality wants a whole number from 1 to 100, not '" + text + "'");
+    }
+    return *value;
+}
+
+OutputKind ParseFormat(const std::string& text) {
+    if (text == "jpeg" || text == "jpg") {
+        return OutputKind::Jpeg;
+    }
+    if (text == "png") {
+        return OutputKind::Png;
+    }
+    throw UsageError("--format wants jpeg or png, not '" + text + "'");
+}
+
+bool IsStandardStream(const std::filesystem::path& path) {
+    return path == "-";
+}
+
 } // namespace
+
+OutputKind ResultKind(const CliOptions& options, const std::filesystem::path& output) {
+    if (IsStandardStream(output)) {
+        return options.Format.value_or(OutputKind::Jpeg);
+    }
+    return OutputKindOf(output);
+}
 
 OutputKind OutputKindOf(const std::filesystem::path& path) {
     std::string extension = path.extension().string();
@@ -91,6 +147,7 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
     CliOptions options;
     bool haveCc = false;
     bool haveThresholds = false;
+    bool haveQuality = false;
     bool onlyInputs = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -137,6 +194,17 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
             haveThresholds = true;
         } else if (arg == "--filter" && !inlineValue) {
             options.Filter = true;
+        } else if (arg == "--quality") {
+            once(haveQuality);
+            options.Quality = ParseQuality(value());
+            haveQuality = true;
+        } else if (arg == "--format") {
+            once(options.Format.has_value());
+            options.Format = ParseFormat(value());
+        } else if (arg == "--keep-metadata" && !inlineValue) {
+            options.KeepMetadata = true;
+        } else if (arg == "--no-auto-orient" && !inlineValue) {
+            options.AutoOrient = false;
         } else if (arg == "--mask") {
             once(options.Mask.has_value());
             options.Mask = value();
@@ -169,11 +237,24 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
         if (options.Inputs.size() != 1) {
             throw UsageError("-o takes exactly one input; use --out-dir for several");
         }
-        OutputKindOf(*options.Output);
+        if (!IsStandardStream(*options.Output) && options.Format &&
+            *options.Format != OutputKindOf(*options.Output)) {
+            throw UsageError("--format does not match the name " + options.Output->string());
+        }
+        ResultKind(options, *options.Output);
+    } else {
+        for (const std::filesystem::path& input : options.Inputs) {
+            if (IsStandardStream(input)) {
+                throw UsageError("standard input (-) works with -o only, not with --out-dir");
+            }
+        }
     }
     if (options.Mask) {
         if (options.OutDir) {
             throw UsageError("--mask works with a single input and -o");
+        }
+        if (IsStandardStream(*options.Mask)) {
+            throw UsageError("--mask needs a file name; only -o can be standard output");
         }
         OutputKindOf(*options.Mask);
         if (options.Output &&
@@ -192,15 +273,22 @@ std::string UsageText() {
            "INPUT...\n"
            "\n"
            "Keeps the colour of every pixel whose red, green and blue each lie within their\n"
-           "threshold of the Central Color, and turns every other pixel grey.\n"
+           "threshold of the Central Color, and turns every other pixel grey. INPUT - reads\n"
+           "the picture from standard input.\n"
            "\n"
-           "  --cc R,G,B          the Central Color (any 32-bit integers)\n"
+           "  --cc R,G,B          the Central Color (any 32-bit integers), or #RRGGBB\n"
            "  --thresholds T      one threshold for all channels, or TR,TG,TB (0 to 255)\n"
            "  --filter            clean the mask of specks and small holes before the picture\n"
            "                      is rebuilt from it\n"
            "  --mask MASK         also write the black-and-white mask (.png or .jpg)\n"
-           "  -o OUTPUT           the result: .jpg/.jpeg (JPEG quality 90) or .png (lossless)\n"
-           "  --out-dir DIR       write each input's result to DIR as NAME.jpg\n"
+           "  -o OUTPUT           the result: .jpg/.jpeg (JPEG, as the window exports it) or\n"
+           "                      .png (lossless); - writes it to standard output\n"
+           "  --out-dir DIR       write each input's result to DIR as NAME.jpg (or NAME.png)\n"
+           "  --format jpeg|png   the result's type where no name gives it: -o - and --out-dir\n"
+           "  --quality Q         JPEG quality 1 to 100 (default 90, as the window's export)\n"
+           "  --keep-metadata     copy the input's EXIF (orientation set to 1 when the picture\n"
+           "                      was turned upright) and ICC profile into a JPEG result\n"
+           "  --no-auto-orient    read a JPEG's pixels as stored, ignoring its EXIF orientation\n"
            "  -h, --help          show this text\n"
            "  --version           show the version\n";
 }

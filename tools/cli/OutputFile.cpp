@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -15,45 +17,56 @@ namespace tintavo::cli {
 
 namespace {
 
-// The temporary file being written, for the signal handler (a fixed buffer: the handler may
-// only call async-signal-safe functions).
-char pendingPath[4096];
-volatile std::sig_atomic_t pendingSet = 0;
+// The temporary files being written, for the signal handler: fixed buffers, since the handler
+// may only call async-signal-safe functions. Outputs beyond the slots are still written whole
+// or not at all; an interrupt just leaves their temporary file behind.
+struct PendingSlot {
+    char path[4096];
+    volatile std::sig_atomic_t used;
+};
+constexpr std::size_t SlotCount = 64;
+PendingSlot pendingSlots[SlotCount];
+std::mutex slotsMutex;
 
 extern "C" void RemovePendingAndDie(int signal) {
-    if (pendingSet != 0) {
-        unlink(pendingPath);
+    for (PendingSlot& slot : pendingSlots) {
+        if (slot.used != 0) {
+            unlink(slot.path);
+        }
     }
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 
-struct PendingFile {
-    explicit PendingFile(const std::string& path) {
-        if (path.size() < sizeof pendingPath) {
-            std::memcpy(pendingPath, path.c_str(), path.size() + 1);
-            pendingSet = 1;
-        }
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-            std::signal(signal, RemovePendingAndDie);
+int ClaimSlot(const std::string& path) {
+    if (path.size() >= sizeof pendingSlots[0].path) {
+        return -1;
+    }
+    const std::lock_guard lock(slotsMutex);
+    for (std::size_t i = 0; i < SlotCount; ++i) {
+        if (pendingSlots[i].used == 0) {
+            std::memcpy(pendingSlots[i].path, path.c_str(), path.size() + 1);
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            pendingSlots[i].used = 1;
+            return static_cast<int>(i);
         }
     }
-    ~PendingFile() {
-        pendingSet = 0;
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-            std::signal(signal, SIG_DFL);
-        }
+    return -1;
+}
+
+void ReleaseSlot(int slot) {
+    if (slot >= 0) {
+        const std::lock_guard lock(slotsMutex);
+        pendingSlots[slot].used = 0;
     }
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-};
+}
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+[[noreturn]] void Fail(const std::string& target, const std::string& reason) {
+    throw std::runtime_error(target + ": " + reason);
+}
 
-[[noreturn]] void Fail(const std::filesystem::path& target, const std::string& reason) {
-    throw std::runtime_error(target.string() + ": " + reason);
+std::string Reason() {
+    return std::strerror(errno);
 }
 
 mode_t DefaultFileMode() {
@@ -64,46 +77,109 @@ mode_t DefaultFileMode() {
 
 } // namespace
 
-void WriteAtomically(const std::filesystem::path& target,
-                     const std::function<void(std::FILE* file)>& write) {
+struct OutputFile::State {
+    std::filesystem::path target;
+    std::string name; // as errors give it
+    bool toStandardOutput = false;
+    std::FILE* file = nullptr;
+    // A file: the temporary one and its signal slot.
+    std::string temporary;
+    int fd = -1;
+    int slot = -1;
+    // Standard output: the memory stream's block.
+    char* memory = nullptr;
+    std::size_t memorySize = 0;
+    bool committed = false;
+};
+
+OutputFile::OutputFile(const std::filesystem::path& target) : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.target = target;
+    if (target == StandardStream) {
+        s.name = "standard output";
+        s.toStandardOutput = true;
+        s.file = open_memstream(&s.memory, &s.memorySize);
+        if (s.file == nullptr) {
+            Fail(s.name, "cannot gather the output: " + Reason());
+        }
+        return;
+    }
+    s.name = target.string();
     const std::filesystem::path folder =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        Fail(target, std::string("cannot create the file: ") + std::strerror(errno));
+    s.temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    s.fd = mkstemp(s.temporary.data());
+    if (s.fd < 0) {
+        Fail(s.name, "cannot create the file: " + Reason());
     }
-    const PendingFile pending(temporary);
-    std::unique_ptr<std::FILE, FileCloser> file(fdopen(fd, "wb"));
-    bool done = false;
-    struct Cleanup {
-        const std::string& path;
-        const bool& done;
-        ~Cleanup() {
-            if (!done) {
-                unlink(path.c_str());
-            }
+    s.slot = ClaimSlot(s.temporary);
+    s.file = fdopen(s.fd, "wb");
+    if (s.file == nullptr) {
+        const std::string reason = Reason();
+        close(s.fd);
+        unlink(s.temporary.c_str());
+        ReleaseSlot(s.slot);
+        Fail(s.name, "cannot create the file: " + reason);
+    }
+}
+
+OutputFile::~OutputFile() {
+    State& s = *state_;
+    if (s.file != nullptr) {
+        std::fclose(s.file);
+    }
+    if (!s.toStandardOutput && !s.committed) {
+        unlink(s.temporary.c_str());
+    }
+    ReleaseSlot(s.slot);
+    std::free(s.memory);
+}
+
+const std::filesystem::path& OutputFile::Target() const {
+    return state_->target;
+}
+
+std::FILE* OutputFile::File() {
+    return state_->file;
+}
+
+void OutputFile::Commit() {
+    State& s = *state_;
+    if (s.toStandardOutput) {
+        const int closed = std::fclose(s.file);
+        s.file = nullptr;
+        if (closed != 0) {
+            Fail(s.name, "cannot gather the output: " + Reason());
         }
-    } cleanup{temporary, done};
-    if (!file) {
-        close(fd);
-        Fail(target, std::string("cannot create the file: ") + std::strerror(errno));
+        if (std::fwrite(s.memory, 1, s.memorySize, stdout) != s.memorySize ||
+            std::fflush(stdout) != 0) {
+            Fail(s.name, "cannot write: " + Reason());
+        }
+        s.committed = true;
+        return;
     }
-    try {
-        write(file.get());
-    } catch (const std::exception& error) {
-        Fail(target, error.what());
+    if (std::fflush(s.file) != 0 || fchmod(s.fd, DefaultFileMode()) != 0 || fsync(s.fd) != 0) {
+        Fail(s.name, "cannot write the file: " + Reason());
     }
-    if (std::fflush(file.get()) != 0 || fchmod(fd, DefaultFileMode()) != 0 || fsync(fd) != 0) {
-        Fail(target, std::string("cannot write the file: ") + std::strerror(errno));
+    const int closed = std::fclose(s.file);
+    s.file = nullptr;
+    if (closed != 0) {
+        Fail(s.name, "cannot write the file: " + Reason());
     }
-    if (std::fclose(file.release()) != 0) {
-        Fail(target, std::string("cannot write the file: ") + std::strerror(errno));
+    if (std::rename(s.temporary.c_str(), s.target.c_str()) != 0) {
+        Fail(s.name, "cannot replace the file: " + Reason());
     }
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        Fail(target, std::string("cannot replace the file: ") + std::strerror(errno));
+    s.committed = true;
+}
+
+void PrepareOutputSignals() {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller ignores (a job started in the background) stays ignored.
+        if (std::signal(signal, RemovePendingAndDie) == SIG_IGN) {
+            std::signal(signal, SIG_IGN);
+        }
     }
-    done = true;
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace tintavo::cli

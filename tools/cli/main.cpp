@@ -4,19 +4,27 @@
 #include "OutputFile.h"
 #include "PngWriter.h"
 
-#include "engine/EngineError.h"
+#include "engine/JpegMetadata.h"
 #include "engine/JpegWriter.h"
-#include "engine/MaskFilter.h"
-#include "engine/PictureReader.h"
-#include "engine/RenderPass.h"
+#include "engine/PictureStream.h"
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -32,59 +40,185 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-void WritePicture(const TBitmap32& picture, const fs::path& target, bool grey) {
-    if (OutputKindOf(target) == OutputKind::Png) {
-        WriteAtomically(target, [&](std::FILE* file) { WritePng(picture, file, grey); });
-        return;
-    }
-    std::vector<std::uint8_t> stream;
-    try {
-        stream = EncodeJpeg(picture);
-    } catch (const EngineError& error) {
-        throw FileError(target.string() + ": " + error.what());
-    }
-    WriteAtomically(target, [&stream](std::FILE* file) {
-        if (std::fwrite(stream.data(), 1, stream.size(), file) != stream.size()) {
-            throw std::runtime_error("cannot write the file");
-        }
-    });
+bool IsStandardStream(const fs::path& path) {
+    return path == StandardStream;
 }
 
-// Reads one picture, renders it (and filters it when asked) and writes the results.
+std::string InputName(const fs::path& input) {
+    return IsStandardStream(input) ? "standard input" : input.string();
+}
+
+std::vector<std::uint8_t> ReadStandardInput() {
+    std::vector<std::uint8_t> bytes;
+    std::size_t size = 0;
+    while (true) {
+        bytes.resize(std::max<std::size_t>(size * 2, 1 << 20));
+        const std::size_t got = std::fread(bytes.data() + size, 1, bytes.size() - size, stdin);
+        size += got;
+        if (size < bytes.size()) {
+            break;
+        }
+    }
+    if (std::ferror(stdin)) {
+        throw std::runtime_error(std::string("Cannot read the picture: ") + std::strerror(errno));
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+// Gives a sink's errors the name of the file it writes.
+class NamedSink final : public RowSink {
+public:
+    NamedSink(RowSink& sink, std::string name) : sink_(sink), name_(std::move(name)) {}
+
+    void Start(std::int32_t width, std::int32_t height) override {
+        Guard([&] { sink_.Start(width, height); });
+    }
+    void WriteRows(const TColor32* rows, std::int32_t count) override {
+        Guard([&] { sink_.WriteRows(rows, count); });
+    }
+    void Finish() override {
+        Guard([&] { sink_.Finish(); });
+    }
+
+private:
+    template <typename Call> void Guard(const Call& call) {
+        try {
+            call();
+        } catch (const std::exception& error) {
+            throw FileError(name_ + ": " + error.what());
+        }
+    }
+
+    RowSink& sink_;
+    std::string name_;
+};
+
+// The mask's sink: a failure there does not stop the result, which is written first, as it
+// always was; it is reported once the result is in place.
+class DeferringSink final : public RowSink {
+public:
+    explicit DeferringSink(RowSink& sink) : sink_(sink) {}
+
+    void Start(std::int32_t width, std::int32_t height) override {
+        Guard([&] { sink_.Start(width, height); });
+    }
+    void WriteRows(const TColor32* rows, std::int32_t count) override {
+        Guard([&] { sink_.WriteRows(rows, count); });
+    }
+    void Finish() override {
+        Guard([&] { sink_.Finish(); });
+    }
+    const std::optional<std::string>& Failure() const { return failure_; }
+
+private:
+    template <typename Call> void Guard(const Call& call) {
+        if (failure_) {
+            return;
+        }
+        try {
+            call();
+        } catch (const std::exception& error) {
+            failure_ = error.what();
+        }
+    }
+
+    RowSink& sink_;
+    std::optional<std::string> failure_;
+};
+
+std::unique_ptr<RowSink> MakeEncoder(OutputKind kind, std::FILE* file, bool mask,
+                                     const CliOptions& options, const JpegMetadata& metadata) {
+    if (kind == OutputKind::Png) {
+        return std::make_unique<PngRowEncoder>(file, mask ? PngLayout::Mask1Bit : PngLayout::Rgb);
+    }
+    JpegEncodeSettings settings;
+    settings.Quality = options.Quality;
+    if (options.KeepMetadata && !mask) {
+        // The pixels are written upright: the copy's orientation must not turn them again.
+        settings.Exif =
+            metadata.TurnedUpright ? ExifWithOrientationOne(metadata.Exif) : metadata.Exif;
+        settings.Icc = metadata.Icc;
+    }
+    return std::make_unique<JpegRowEncoder>(file, std::move(settings));
+}
+
+// An output file with its encoder.
+struct Output {
+    OutputFile file;
+    std::unique_ptr<RowSink> encoder;
+
+    Output(const fs::path& target, OutputKind kind, bool mask, const CliOptions& options,
+           const JpegMetadata& metadata)
+        : file(target), encoder(MakeEncoder(kind, file.File(), mask, options, metadata)) {}
+};
+
+std::string OutputName(const fs::path& target) {
+    return IsStandardStream(target) ? "standard output" : target.string();
+}
+
+// Reads one picture, renders it (and filters it when asked) and writes the results, the
+// rows streaming from the decoder to the encoders.
 void ProcessPicture(const CliOptions& options, const fs::path& input, const fs::path& output,
-                    const std::optional<fs::path>& maskOutput) {
-    TBitmap32 source;
-    try {
-        ReadPictureFile(source, input);
-    } catch (const EngineError& error) {
-        throw FileError(input.string() + ": " + error.what());
+                    OutputKind kind, const std::optional<fs::path>& maskOutput) {
+    const KeepSettings settings{options.Cc, options.Limits, options.Filter};
+    PictureReadOptions read;
+    read.AutoOrient = options.AutoOrient;
+    read.HeldBytesPerPixel = KeepHeldBytesPerPixel(settings);
+    JpegMetadata metadata;
+    if (options.KeepMetadata) {
+        read.Metadata = &metadata;
     }
-    TBitmap32 render;
-    TBitmap32 mask;
+    const std::string inputName = InputName(input);
+    std::unique_ptr<RowSource> source;
     try {
-        RenderPixels(source, options.Cc, options.Limits, render, mask);
-        if (options.Filter) {
-            FilterMask(mask);
-            RecomposePicture(source, mask, render);
+        source = IsStandardStream(input) ? OpenPictureRows(ReadStandardInput(), read)
+                                         : OpenPictureRows(input, read);
+    } catch (const std::exception& error) {
+        throw FileError(inputName + ": " + error.what());
+    }
+
+    std::optional<Output> result;
+    try {
+        result.emplace(output, kind, false, options, metadata);
+    } catch (const std::exception& error) {
+        throw FileError(error.what());
+    }
+    std::optional<Output> mask;
+    std::optional<std::string> maskFailure;
+    if (maskOutput) {
+        try {
+            mask.emplace(*maskOutput, OutputKindOf(*maskOutput), true, options, metadata);
+        } catch (const std::exception& error) {
+            maskFailure = error.what();
         }
-    } catch (const EngineError& error) {
-        throw FileError(input.string() + ": " + error.what());
     }
-    // What is written no longer needs the picture as read: give its memory back first.
-    source.Resize(0, 0);
-    if (!maskOutput) {
-        mask.Resize(0, 0);
+    NamedSink resultSink(*result->encoder, OutputName(output));
+    std::optional<NamedSink> maskNamed;
+    std::optional<DeferringSink> maskSink;
+    if (mask) {
+        maskNamed.emplace(*mask->encoder, maskOutput->string());
+        maskSink.emplace(*maskNamed);
     }
     try {
-        WritePicture(render, output, false);
-        if (maskOutput) {
-            render.Resize(0, 0);
-            WritePicture(mask, *maskOutput, true);
-        }
+        KeepColours(*source, settings, resultSink, maskSink ? &*maskSink : nullptr);
     } catch (const FileError&) {
         throw;
     } catch (const std::exception& error) {
+        throw FileError(inputName + ": " + error.what());
+    }
+    try {
+        result->file.Commit();
+        if (maskSink && maskSink->Failure()) {
+            maskFailure = maskSink->Failure();
+        } else if (mask) {
+            mask->file.Commit();
+        }
+    } catch (const std::exception& error) {
         throw FileError(error.what());
+    }
+    if (maskFailure) {
+        throw FileError(*maskFailure);
     }
 }
 
@@ -94,12 +228,27 @@ void PrintError(const std::string& message) {
 
 int RunSingle(const CliOptions& options) {
     try {
-        ProcessPicture(options, options.Inputs.front(), *options.Output, options.Mask);
+        ProcessPicture(options, options.Inputs.front(), *options.Output,
+                       ResultKind(options, *options.Output), options.Mask);
     } catch (const std::exception& error) {
         PrintError(error.what());
         return 1;
     }
     return 0;
+}
+
+std::string Clock(std::chrono::steady_clock::duration span) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(span).count();
+    char text[32];
+    if (seconds >= 3600) {
+        std::snprintf(
+            text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+            static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                      static_cast<long long>(seconds % 60));
+    }
+    return text;
 }
 
 int RunBatch(const CliOptions& options) {
@@ -109,37 +258,89 @@ int RunBatch(const CliOptions& options) {
         PrintError(folder.string() + ": no such folder");
         return 1;
     }
-    const bool showProgress = isatty(STDERR_FILENO) != 0;
     const std::size_t total = options.Inputs.size();
-    std::vector<std::string> failures;
+    const OutputKind kind = options.Format.value_or(OutputKind::Jpeg);
+    const char* extension = kind == OutputKind::Png ? ".png" : ".jpg";
+
+    // Which result goes where, decided in input order before anything runs.
+    std::vector<fs::path> outputs(total);
+    std::vector<std::optional<std::string>> failures(total);
+    std::vector<std::size_t> work;
     std::set<fs::path> written;
     for (std::size_t i = 0; i < total; ++i) {
         const fs::path& input = options.Inputs[i];
+        outputs[i] = folder / (input.stem().string() + extension);
+        if (!written.insert(outputs[i].lexically_normal()).second) {
+            failures[i] = input.string() + ": its result " + outputs[i].string() +
+                          " would replace that of an earlier input";
+        } else {
+            work.push_back(i);
+        }
+    }
+
+    // Several pictures at once, one per core, each through its own stream.
+    std::mutex mutex;
+    std::condition_variable progressed;
+    std::size_t finished = total - work.size();
+    std::atomic<std::size_t> next{0};
+    const auto runJobs = [&] {
+        for (std::size_t k = next.fetch_add(1); k < work.size(); k = next.fetch_add(1)) {
+            const std::size_t i = work[k];
+            std::optional<std::string> failure;
+            try {
+                ProcessPicture(options, options.Inputs[i], outputs[i], kind, std::nullopt);
+            } catch (const std::exception& error) {
+                failure = error.what();
+            }
+            const std::lock_guard lock(mutex);
+            failures[i] = std::move(failure);
+            ++finished;
+            progressed.notify_all();
+        }
+    };
+    const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+    const std::size_t threads = std::min<std::size_t>(cores, work.size());
+    const bool showProgress = isatty(STDERR_FILENO) != 0;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        // On a terminal this thread keeps the progress line while the workers run.
+        const std::size_t wanted = showProgress ? threads : threads - 1;
+        std::vector<std::jthread> workers;
+        for (std::size_t t = 0; t < wanted; ++t) {
+            try {
+                workers.emplace_back(runJobs);
+            } catch (const std::system_error&) {
+                break; // fewer at once
+            }
+        }
         if (showProgress) {
-            std::cerr << "\r\033[K[" << i + 1 << '/' << total << "] " << input.string()
-                      << std::flush;
+            std::unique_lock lock(mutex);
+            while (finished < total && !workers.empty()) {
+                const auto elapsed = std::chrono::steady_clock::now() - started;
+                std::string line = "[" + std::to_string(finished) + "/" + std::to_string(total) +
+                                   "] " + Clock(elapsed) + " elapsed";
+                const std::size_t done = finished - (total - work.size());
+                if (done > 0) {
+                    line += ", about " + Clock(elapsed * (work.size() - done) / done) + " left";
+                }
+                std::cerr << "\r\033[K" << line << std::flush;
+                progressed.wait_for(lock, std::chrono::milliseconds(500));
+            }
         }
-        const fs::path output = folder / (input.stem().string() + ".jpg");
-        if (!written.insert(output.lexically_normal()).second) {
-            failures.push_back(input.string() + ": its result " + output.string() +
-                               " would replace that of an earlier input");
-            continue;
-        }
-        try {
-            ProcessPicture(options, input, output, std::nullopt);
-        } catch (const std::exception& error) {
-            failures.emplace_back(error.what());
-        }
+        runJobs(); // what no worker has taken (all of it when none could start)
     }
     if (showProgress) {
         std::cerr << "\r\033[K" << std::flush;
     }
-    for (const std::string& failure : failures) {
-        PrintError(failure);
+    std::size_t failed = 0;
+    for (const std::optional<std::string>& failure : failures) {
+        if (failure) {
+            PrintError(*failure);
+            ++failed;
+        }
     }
-    if (!failures.empty()) {
-        PrintError(std::to_string(failures.size()) + " of " + std::to_string(total) +
-                   " pictures failed");
+    if (failed > 0) {
+        PrintError(std::to_string(failed) + " of " + std::to_string(total) + " pictures failed");
         return 1;
     }
     return 0;
@@ -162,6 +363,7 @@ int Run(int argc, char** argv) {
         std::cout << Program << ' ' << TINTAVO_VERSION << '\n';
         return 0;
     }
+    PrepareOutputSignals();
     return options.Output ? RunSingle(options) : RunBatch(options);
 }
 
