@@ -11,8 +11,14 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/RenderPass.h"
+
+#include <sys/types.h>
+
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCloseEvent;
@@ -149,9 +155,20 @@ public:
 
     // ---- Operations used across the window ----------------------------------------------
     void LoadPicture(const QString& Path);
-    // Rebuilds the render from the picture and the current mask (the engine's RecomposePicture)
-    // when both exist.
+    // Makes the render the one rebuilt from the picture and the current mask (the engine's
+    // RecomposePicture) when both exist; it is built at full resolution when needed.
     void RecomposeRender();
+    // The full-resolution RenderBitmap and MaskBitmap of the last pass (and filter). A pass
+    // brings the views up to date from the pixels they show only; whatever reads the two
+    // buffers calls this first (Filter and Save do). Does nothing when they are built.
+    void BuildResults();
+    // Lets go of full-resolution results that can be built again from the picture.
+    void ReleaseResults();
+    // The colour probe at picture pixel (px, py): the picture as read into the "On the fly
+    // Color" fields, and the distances to the Central Color. Outside the picture: nothing.
+    void ProbeAt(int px, int py);
+    // The Central Color becomes the colour the probe last showed, and the pass runs.
+    void PickCentralColor();
     // Adds a line to the run log when it exists (it is created at first activation).
     void Log(const QString& message, int level) const;
 
@@ -211,6 +228,32 @@ private:
     void BuildMenus();
     void SetTabOrder();
     void ApplyPreset(int red, int green, int blue);
+    bool ReadWorkingCopy();
+    // Points the left view at what the results show (the picture or the mask).
+    void ShowResult();
+
+    // The working copy as it was when the right view's picture was read from it: a pass
+    // reads it again only when it is another file or has changed since.
+    struct FileStamp {
+        dev_t Device = 0;
+        ino_t Inode = 0;
+        off_t Size = 0;
+        std::timespec Modified{};
+        friend bool operator==(const FileStamp& a, const FileStamp& b) {
+            return a.Device == b.Device && a.Inode == b.Inode && a.Size == b.Size &&
+                   a.Modified.tv_sec == b.Modified.tv_sec &&
+                   a.Modified.tv_nsec == b.Modified.tv_nsec;
+        }
+    };
+    std::optional<FileStamp> readStamp_;
+    // Where the results come from: held as they are (before any pass, after a failed read),
+    // the pixel rule over the picture, or the filtered mask with the render recomposed
+    // from it. Unless built, the full-resolution buffers are empty.
+    enum class ResultSource { Held, Rule, Mask };
+    ResultSource resultSource_ = ResultSource::Held;
+    bool resultsBuilt_ = true;
+    CentralColor ruleCc_;
+    Thresholds ruleThresholds_;
     void ThresholdChanged(const QSlider* slider, QLabel* label);
 
     // Lifecycle members (activation, drops, closing, update outcome)

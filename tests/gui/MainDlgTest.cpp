@@ -7,6 +7,7 @@
 #include "engine/MaskFilter.h"
 #include "engine/PictureReader.h"
 #include "engine/RenderPass.h"
+#include "engine/ViewSampling.h"
 #include "files/C_WideDialogs.h"
 #include "files/PictureFiles.h"
 #include "platform/ProgramPath.h"
@@ -35,6 +36,7 @@
 #include <QtTest>
 
 #include <deque>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -128,6 +130,28 @@ class MainDlgTest : public QObject {
         }
     }
 
+    // The full-resolution results, built as Filter and Save build them.
+    const TBitmap32& Render() const {
+        dlg_->BuildResults();
+        return *dlg_->RenderBitmap;
+    }
+    const TBitmap32& Mask() const {
+        dlg_->BuildResults();
+        return *dlg_->MaskBitmap;
+    }
+
+    // The left view shows `full`: a picture of its size, drawn as nearest-neighbour samples
+    // of exactly its pixels.
+    bool ShowsInLeftView(const TBitmap32& full) const {
+        const ViewContent shown = dlg_->img->Shown();
+        const TBitmap32& drawn = dlg_->img->Sampled();
+        TBitmap32 expected;
+        SamplePicture(full, FitSampling(full.Width(), full.Height(), drawn.Width(), drawn.Height()),
+                      expected);
+        return shown.Width == full.Width() && shown.Height == full.Height() &&
+               SameBitmap(drawn, expected);
+    }
+
     TBitmap32 Expected(int r, int g, int b, int t) const {
         TBitmap32 render;
         TBitmap32 mask;
@@ -177,7 +201,7 @@ private slots:
         QCOMPARE(dlg_->minimumSize(), dlg_->maximumSize());
         QVERIFY(!(dlg_->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(!dlg_->save_btn->isEnabled());
-        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+        QVERIFY(dlg_->img->Shown().IsEmpty());
         QVERIFY(dlg_->orgimg->Bitmap.IsEmpty());
         QCOMPARE(dlg_->instructions_lbl->text(),
                  QStringLiteral("\r\nStep 1 : Load your picture\r\nStep 2 : Set the Central "
@@ -267,8 +291,8 @@ private slots:
         QVERIFY(!dlg_->orgimg->isHidden());
         QCOMPARE(dlg_->pb->value(), 0);
         QCOMPARE(dlg_->pb->maximum(), 48);
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(0, 0, 0, 40)));
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+        QVERIFY(SameBitmap(Render(), Expected(0, 0, 0, 40)));
+        QVERIFY(ShowsInLeftView(Render()));
         // The chooser offers the loaded picture next time, for a load or an export.
         Choose(std::nullopt);
         dlg_->save_btnClick();
@@ -280,7 +304,7 @@ private slots:
         Load(WriteJpeg(root() / "photo.jpg", 32, 32));
         QCOMPARE(Renders(), 4);
         QCOMPARE(dlg_->distb_lbl->text(), QStringLiteral("40"));
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(0, 0, 0, 40)));
+        QVERIFY(SameBitmap(Render(), Expected(0, 0, 0, 40)));
     }
 
     void loadKeepsTheCentralColourAndClearsMask() {
@@ -291,7 +315,7 @@ private slots:
         Load(WriteJpeg(root() / "b.jpg", 48, 16));
         QCOMPARE(dlg_->rbase_txt->text(), QStringLiteral("120"));
         QVERIFY(!dlg_->ShowMask);
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+        QVERIFY(ShowsInLeftView(Render()));
     }
 
     void renderFollowsTheCentralColourAndThresholds() {
@@ -303,20 +327,20 @@ private slots:
         // Typing the Central Color renders nothing.
         QCOMPARE(Renders(), 1);
         dlg_->process_btnClick();
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(100, 80, 60, 40)));
+        QVERIFY(SameBitmap(Render(), Expected(100, 80, 60, 40)));
         // A Central Color out of range keeps no pixel with a threshold below 45.
         dlg_->rbase_txt->setText(QStringLiteral("300"));
         dlg_->process_btnClick();
         for (int y = 0; y < 30; ++y) {
             for (int x = 0; x < 40; ++x) {
-                QCOMPARE(dlg_->MaskBitmap->PixelAt(x, y), MaskGreyed);
+                QCOMPARE(Mask().PixelAt(x, y), MaskGreyed);
             }
         }
         // Reset: thresholds 255 keep every pixel of a Central Color in range.
         dlg_->rbase_txt->setText(QStringLiteral("10"));
         dlg_->reset_btnClick();
         QCOMPARE(dlg_->distr_lbl->text(), QStringLiteral("255"));
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, dlg_->orgimg->Bitmap));
+        QVERIFY(SameBitmap(Render(), dlg_->orgimg->Bitmap));
     }
 
     void presetsRenderAtMostOnce() {
@@ -358,6 +382,77 @@ private slots:
         // ... but the program setting a slider where it stands runs nothing.
         dlg_->dist_g->setValue(255);
         QCOMPARE(Renders(), before + 7);
+    }
+
+    // A drag brings the left view up to date from the pixels it shows; whatever reads the
+    // full results right after it (Save, Filter) gets those of the final settings.
+    void aDragShowsAndExportsItsFinalSettings() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 640, 480));
+        dlg_->rbase_txt->setText(QStringLiteral("120"));
+        dlg_->gbase_txt->setText(QStringLiteral("90"));
+        const int before = Renders();
+        for (int i = 0; i < 7; ++i) {
+            dlg_->dist_r->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            dlg_->dist_g->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        }
+        QCOMPARE(Renders(), before + 14);
+        TBitmap32 render;
+        TBitmap32 mask;
+        RenderPixels(dlg_->orgimg->Bitmap, CentralColor{120, 90, 0}, Thresholds{47, 33, 40}, render,
+                     mask);
+        QVERIFY(ShowsInLeftView(render));
+        dlg_->showmask_btnClick();
+        QVERIFY(ShowsInLeftView(mask));
+
+        const fs::path target = root() / "drag.jpg";
+        Choose(QString::fromStdString(target.string()));
+        dlg_->save_btnClick();
+        const std::vector<std::uint8_t> expected = EncodeJpeg(render);
+        QCOMPARE(test::readFile(target), std::string(expected.begin(), expected.end()));
+
+        dlg_->dist_r->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        dlg_->filter_btnClick();
+        RenderPixels(dlg_->orgimg->Bitmap, CentralColor{120, 90, 0}, Thresholds{46, 33, 40}, render,
+                     mask);
+        FilterMask(mask);
+        QVERIFY(ShowsInLeftView(mask));
+        QVERIFY(SameBitmap(Mask(), mask));
+        tintavo::RecomposePicture(dlg_->orgimg->Bitmap, mask, render);
+        QVERIFY(SameBitmap(Render(), render));
+    }
+
+    // The picture is decoded once, and again as soon as the working copy changes on disk,
+    // even in place, to the same size, within the same second.
+    void aChangedWorkingCopyIsReadAgain() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 64, 48));
+        const fs::path work = dlg_->WorkFile.toStdString();
+        struct stat before {};
+        QCOMPARE(::stat(work.c_str(), &before), 0);
+        TBitmap32 other = Pattern(64, 48);
+        for (int y = 0; y < 48; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                other.SetPixelAt(x, y, ~other.PixelAt(x, y) | 0xFF000000u);
+            }
+        }
+        const std::vector<std::uint8_t> bytes = EncodeJpeg(other);
+        test::writeFile(work, std::string(bytes.begin(), bytes.end()));
+        timespec times[2] = {before.st_atim, before.st_mtim};
+        times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
+        QCOMPARE(::utimensat(AT_FDCWD, work.c_str(), times, 0), 0);
+        dlg_->process_btnClick();
+        TBitmap32 read;
+        ReadPictureFile(read, work);
+        QVERIFY(SameBitmap(dlg_->orgimg->Bitmap, read));
+        QVERIFY(ShowsInLeftView(Expected(0, 0, 0, 40)));
+        // Replaced by a file that is no picture: read again, and reported.
+        const fs::path text = root() / "notes.txt";
+        test::writeFile(text, "no picture\n");
+        fs::rename(text, work);
+        dlg_->process_btnClick();
+        QCOMPARE(Count(QStringLiteral("Unable to load file")), 1);
+        QVERIFY(dlg_->WorkFile.isEmpty());
     }
 
     void probeMapsViewPointsToPicturePixels() {
@@ -470,38 +565,38 @@ private slots:
         dlg_->gbase_txt->setText(QStringLiteral("120"));
         dlg_->bbase_txt->setText(QStringLiteral("120"));
         dlg_->process_btnClick();
-        TBitmap32 mask = Copy(*dlg_->MaskBitmap);
+        TBitmap32 mask = Copy(Mask());
         FilterMask(mask);
         TBitmap32 render;
         tintavo::RecomposePicture(dlg_->orgimg->Bitmap, mask, render);
 
         dlg_->filter_btnClick();
         QCOMPARE(Count(QStringLiteral("Filtering...")), 1);
-        QVERIFY(SameBitmap(*dlg_->MaskBitmap, mask));
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, render));
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, render));
+        QVERIFY(SameBitmap(Mask(), mask));
+        QVERIFY(SameBitmap(Render(), render));
+        QVERIFY(ShowsInLeftView(render));
         // "Picture" afterwards shows the recomposed picture; "Mask" the cleaned mask.
         dlg_->showmask_btnClick();
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, mask));
+        QVERIFY(ShowsInLeftView(mask));
         dlg_->showpic_btnClick();
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, render));
+        QVERIFY(ShowsInLeftView(render));
     }
 
     void maskAndPictureChooseTheLeftView() {
         dlg_->showmask_btnClick();
         QVERIFY(dlg_->ShowMask);
-        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+        QVERIFY(dlg_->img->Shown().IsEmpty());
         SetThresholds(40);
         Load(WriteJpeg(root() / "photo.jpg", 32, 24));
         dlg_->showmask_btnClick();
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->MaskBitmap));
+        QVERIFY(ShowsInLeftView(Mask()));
         // A threshold change re-renders and keeps the mask on show.
         dlg_->dist_r->setValue(90);
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->MaskBitmap));
+        QVERIFY(ShowsInLeftView(Mask()));
         QVERIFY(SameBitmap(dlg_->orgimg->Bitmap, Copy(dlg_->orgimg->Bitmap)));
         dlg_->showpic_btnClick();
         QVERIFY(!dlg_->ShowMask);
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+        QVERIFY(ShowsInLeftView(Render()));
     }
 
     void aFileThatIsNoPictureIsReportedOnce() {
@@ -533,7 +628,7 @@ private slots:
         // Filter still logs and empties the left view; nothing visible changes.
         dlg_->filter_btnClick();
         QCOMPARE(Count(QStringLiteral("Filtering...")), 1);
-        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+        QVERIFY(dlg_->img->Shown().IsEmpty());
     }
 
     void aMissingFileLeavesThePreviousPicture() {
@@ -546,7 +641,7 @@ private slots:
         QVERIFY(asked_.empty());
         QVERIFY(dlg_->save_btn->isEnabled());
         QVERIFY(!dlg_->img->isHidden());
-        QCOMPARE(dlg_->img->Bitmap.Width(), 32);
+        QCOMPARE(dlg_->img->Shown().Width, 32);
     }
 
     void loadingTheWorkingCopyItselfKeepsIt() {
@@ -584,7 +679,7 @@ private slots:
         QVERIFY((fs::status(written).permissions() & fs::perms::others_read) != fs::perms::none);
         QCOMPARE(
             Count(QStringLiteral("Exporting to : ") + QString::fromStdString(written.string())), 1);
-        const std::vector<std::uint8_t> expected = EncodeJpeg(*dlg_->RenderBitmap);
+        const std::vector<std::uint8_t> expected = EncodeJpeg(Render());
         const std::string bytes = test::readFile(written);
         QCOMPARE(bytes.size(), expected.size());
         QVERIFY(
@@ -622,7 +717,7 @@ private slots:
         Choose(QString::fromStdString(target.string()));
         dlg_->save_btnClick();
         QCOMPARE(asked_.size(), size_t{2});
-        QCOMPARE(test::readFile(target).size(), EncodeJpeg(*dlg_->RenderBitmap).size());
+        QCOMPARE(test::readFile(target).size(), EncodeJpeg(Render()).size());
     }
 
     void anUnwritableTemporaryFileIsReportedAndTheTargetUntouched() {
