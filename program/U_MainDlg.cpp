@@ -11,6 +11,7 @@
 #include "program/IntegerField.h"
 #include "program/TApplication.h"
 #include "program/TImage32.h"
+#include "program/ZoomWindow.h"
 #include "services/U_Log.h"
 #include "services/U_TovikUtils.h"
 #include "ui/DialogStyle.h"
@@ -321,6 +322,10 @@ void TMainDlg::BuildMenus() {
     Close1 = File1->addAction(QStringLiteral("Close"));
     Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
+    View1 = bar->addMenu(QStringLiteral("View"));
+    ZoomWindow1 = View1->addAction(QStringLiteral("Zoom Window"));
+    ZoomWindow1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+
     N1 = bar->addMenu(QStringLiteral("?"));
     Openlogfile1 = N1->addAction(QStringLiteral("Open log file"));
     Openlogfile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -336,11 +341,13 @@ void TMainDlg::BuildMenus() {
 
     // The actions live in the menu bar of this window, so their shortcuts reach them from
     // any control of the window.
-    for (QAction* action : {LoadFile1, Close1, Openlogfile1, Checkforupdate1, About1}) {
+    for (QAction* action :
+         {LoadFile1, Close1, ZoomWindow1, Openlogfile1, Checkforupdate1, About1}) {
         action->setShortcutContext(Qt::WindowShortcut);
     }
     Wire(this, LoadFile1, &QAction::triggered, &TMainDlg::load_btnClick);
     Wire(this, Close1, &QAction::triggered, &TMainDlg::Close1Click);
+    Wire(this, ZoomWindow1, &QAction::triggered, &TMainDlg::ZoomWindow1Click);
     Wire(this, Openlogfile1, &QAction::triggered, &TMainDlg::Openlogfile1Click);
     Wire(this, Checkforupdate1, &QAction::triggered, &TMainDlg::Checkforupdate1Click);
     Wire(this, ChangeLog1, &QAction::triggered, &TMainDlg::ChangeLog1Click);
@@ -381,9 +388,16 @@ void TMainDlg::FormCreate() {
 }
 
 void TMainDlg::closeEvent(QCloseEvent* event) {
+    // Kept before closing hands the settings on (and, portable, takes them away).
+    if (ZoomWindow != nullptr && ZoomWindow->isVisible()) {
+        ZoomWindow->Keep();
+    }
     bool proceed = false;
     RunHandler([&] { proceed = FormClose(); });
     if (proceed) {
+        if (ZoomWindow != nullptr) {
+            ZoomWindow->hide();
+        }
         event->accept();
     } else {
         event->ignore();
@@ -392,6 +406,13 @@ void TMainDlg::closeEvent(QCloseEvent* event) {
 
 void TMainDlg::Close1Click() {
     close();
+}
+
+void TMainDlg::ZoomWindow1Click() {
+    if (ZoomWindow == nullptr) {
+        ZoomWindow = new TZoomWindow(this);
+    }
+    ZoomWindow->Open();
 }
 
 // ---- Render pass ------------------------------------------------------------------------

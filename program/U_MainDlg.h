@@ -40,6 +40,7 @@ class TImage32;
 class TTovikLog;
 class TWideOpenDialog;
 class TZelkLite;
+class TZoomWindow;
 
 // The application-events component: forwards the application's activation to whatever
 // handler is bound. The handler may unbind itself (clear OnActivate) to run only once.
@@ -125,6 +126,8 @@ public:
     QMenu* File1 = nullptr;
     QAction* LoadFile1 = nullptr;
     QAction* Close1 = nullptr;
+    QMenu* View1 = nullptr;
+    QAction* ZoomWindow1 = nullptr;
     QMenu* N1 = nullptr;
     QAction* Openlogfile1 = nullptr;
     QAction* Checkforupdate1 = nullptr;
@@ -137,6 +140,8 @@ public:
     // Non-visual components.
     std::unique_ptr<TWideOpenDialog> WOD;
     TApplicationEvents* AppEvt = nullptr;
+    // The zoom window, made when first opened (owned by Qt's parent chain).
+    TZoomWindow* ZoomWindow = nullptr;
 
     // ---- Main-window state (all empty, zero or false at creation) ------------------------
     std::unique_ptr<TBitmap32> RenderBitmap;
@@ -200,6 +205,7 @@ public slots:
 
     // Menu commands handled with the window.
     void Close1Click();
+    void ZoomWindow1Click();
 
     // Lifecycle (bodies in U_MainDlg_Lifecycle.cpp).
     void AppEvtActivate();

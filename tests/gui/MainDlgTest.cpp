@@ -11,11 +11,14 @@
 #include "files/C_WideDialogs.h"
 #include "files/PictureFiles.h"
 #include "platform/ProgramPath.h"
+#include "platform/Registry.h"
 #include "program/IntegerField.h"
 #include "program/TApplication.h"
 #include "program/TImage32.h"
 #include "program/U_MainDlg.h"
+#include "program/ZoomWindow.h"
 #include "services/U_Log.h"
+#include "services/U_TovikUtils.h"
 #include "ui/U_MsgDlg.h"
 
 #include <QAction>
@@ -27,6 +30,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenuBar>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -453,6 +458,105 @@ private slots:
         dlg_->process_btnClick();
         QCOMPARE(Count(QStringLiteral("Unable to load file")), 1);
         QVERIFY(dlg_->WorkFile.isEmpty());
+    }
+
+    // A pointer event as the zoom window's picture area receives it.
+    static void SendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButton button) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
+        QMouseEvent event(type, at, view->mapToGlobal(at), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &event);
+    }
+
+    // At 100 % the zoom window probes the very pixel drawn under the pointer, and a click
+    // there sets the Central Color and renders as the same pixel pressed on a main view.
+    void zoomWindowProbesAndPicksAsTheMainViews() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 1000, 800));
+        QCOMPARE(dlg_->menuBar()->actions().at(1)->text(), QStringLiteral("View"));
+        QCOMPARE(dlg_->ZoomWindow1->shortcut(), QKeySequence(QStringLiteral("Ctrl+E")));
+        dlg_->ZoomWindow1->trigger();
+        TZoomWindow* zoom = dlg_->ZoomWindow;
+        QVERIFY(zoom != nullptr && zoom->isVisible());
+        QCOMPARE(zoom->windowTitle(), QStringLiteral("Zoom - Tintavo"));
+        QTest::keyClick(zoom->View, Qt::Key_1);
+        QCOMPARE(zoom->View->Zoom(), 1.0);
+        const QPoint corner = *zoom->View->PictureAt(QPointF(0, 0));
+        // The picture as read (Space held) drawn 1:1: the probe reads what is drawn there.
+        QTest::keyPress(zoom->View, Qt::Key_Space);
+        zoom->View->grab();
+        const QPointF at(266 - corner.x(), 266 - corner.y());
+        SendMouse(zoom->View, QEvent::MouseMove, at, Qt::NoButton);
+        const TColor32 col = dlg_->orgimg->Bitmap.PixelAt(266, 266);
+        QCOMPARE(zoom->View->Drawn().PixelAt(static_cast<int>(at.x()), static_cast<int>(at.y())),
+                 col);
+        QCOMPARE(dlg_->r_txt->Value(), static_cast<int>(RedOf(col)));
+        QCOMPARE(dlg_->b_txt->Value(), static_cast<int>(BlueOf(col)));
+        QVERIFY(zoom->Status->text().contains(QStringLiteral("x 266  y 266")));
+        QTest::keyRelease(zoom->View, Qt::Key_Space);
+
+        const int before = Renders();
+        SendMouse(zoom->View, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        SendMouse(zoom->View, QEvent::MouseButtonRelease, at, Qt::LeftButton);
+        QCOMPARE(Renders(), before + 1);
+        const fs::path fromZoom = root() / "zoom.jpg";
+        Choose(QString::fromStdString(fromZoom.string()));
+        dlg_->save_btnClick();
+        const QString cc = dlg_->rbase_txt->text() + dlg_->gbase_txt->text();
+
+        // The same pixel on the main view: 1000 x 800 is drawn 375 x 300 there.
+        dlg_->rbase_txt->setText(QStringLiteral("0"));
+        dlg_->imgMouseMove(dlg_->img, {}, 100, 100);
+        dlg_->imgMouseDown(dlg_->img, Qt::LeftButton, {}, 100, 100);
+        QCOMPARE(dlg_->rbase_txt->text() + dlg_->gbase_txt->text(), cc);
+        const fs::path fromView = root() / "view.jpg";
+        Choose(QString::fromStdString(fromView.string()));
+        dlg_->save_btnClick();
+        QCOMPARE(test::readFile(fromZoom), test::readFile(fromView));
+        // A drag pans instead of picking.
+        SendMouse(zoom->View, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        SendMouse(zoom->View, QEvent::MouseMove, at + QPointF(30, 20), Qt::LeftButton);
+        SendMouse(zoom->View, QEvent::MouseButtonRelease, at + QPointF(30, 20), Qt::LeftButton);
+        QCOMPARE(Renders(), before + 2);
+        QCOMPARE(*zoom->View->PictureAt(QPointF(0, 0)), corner - QPoint(30, 20));
+    }
+
+    // Zoom and pan stop at their limits, a tiny window still draws, and the zoom window
+    // follows the left view and keeps its zoom as a setting.
+    void zoomWindowClampsFollowsAndKeepsItsZoom() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 300, 200));
+        dlg_->ZoomWindow1Click();
+        TZoomView* view = dlg_->ZoomWindow->View;
+        view->ZoomTo(1000, QPointF(5, 5));
+        QCOMPARE(view->Zoom(), TZoomView::MaxZoom);
+        view->ZoomTo(0, QPointF(5, 5));
+        QCOMPARE(view->Zoom(), TZoomView::MinZoom);
+        QTest::keyClick(view, Qt::Key_0);
+        QVERIFY(view->Fits());
+        dlg_->showmask_btnClick();
+        view->grab();
+        TBitmap32 mask;
+        TBitmap32 render;
+        RenderPixels(dlg_->orgimg->Bitmap, CentralColor{}, Thresholds{40, 40, 40}, render, mask);
+        const TBitmap32& drawn = view->Drawn();
+        QVERIFY(drawn.Width() > 300);
+        const QPointF origin = view->DrawnRect().topLeft();
+        for (int y = 0; y < drawn.Height(); y += 7) {
+            for (int x = 0; x < drawn.Width(); x += 5) {
+                const QPoint at = *view->PictureAt(origin + QPointF(x, y));
+                QCOMPARE(drawn.PixelAt(x, y), mask.PixelAt(at.x(), at.y()));
+            }
+        }
+        QTest::keyClick(view, Qt::Key_Plus);
+        QTest::keyClick(view, Qt::Key_Plus);
+        dlg_->ZoomWindow->resize(2, 2);
+        QVERIFY(!dlg_->ZoomWindow->grab().isNull());
+        const QString kept = view->ZoomText();
+        dlg_->ZoomWindow->close();
+        const auto value = platform::RegReadValue(platform::RegRoot::CurrentUser,
+                                                  ProductKeyPath("Tintavo"), "ZoomWindowZoom");
+        QVERIFY(value.has_value());
+        QCOMPARE(QString::fromStdString(value->data), kept);
     }
 
     void probeMapsViewPointsToPicturePixels() {
