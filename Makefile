@@ -16,7 +16,7 @@ DEPS += dpkg-dev librsvg2-bin desktop-file-utils appstream man-db groff-base
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test run demo asan-test bench format check-format check-includes clean package
+.PHONY: all deps configure build test run demo asan-test bench window-bench format check-format check-includes clean package
 
 all: build
 
@@ -72,6 +72,10 @@ asan-test: deps
 bench: configure
 	cmake --build $(BUILD) --target tintavo-bench
 	./$(BUILD)/bench/tintavo-bench
+
+window-bench: configure
+	cmake --build $(BUILD) --target tintavo-window-bench
+	QT_QPA_PLATFORM=offscreen ./$(BUILD)/tests/gui/tintavo-window-bench
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -29,7 +29,7 @@ namespace {
 // A left press that moves less than this stays a click.
 constexpr double ClickSlop = 4;
 // Sub-samples per device pixel and axis, at most, of the smooth reduction.
-constexpr int MaxReduction = 3;
+constexpr int MaxReduction = 2;
 
 constexpr char PlaceSetting[] = "ZoomWindowPlace";
 constexpr char ZoomSetting[] = "ZoomWindowZoom";
