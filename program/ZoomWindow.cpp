@@ -83,6 +83,7 @@ void TZoomWindow::Open() {
         restored_ = true;
         Restore();
     }
+    View->ShowStatus();
     show();
     raise();
     activateWindow();

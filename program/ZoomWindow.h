@@ -81,6 +81,8 @@ public:
     // Where it was drawn, in view coordinates.
     QRectF DrawnRect() const { return drawnRect_; }
     void SetShowPicture(bool shown);
+    // The status line for the pointer where it last was (the zoom alone outside the picture).
+    void ShowStatus() { Probe(lastPointer_); }
 
     // Settings text of the zoom ("fit" or the number) and back.
     QString ZoomText() const;
