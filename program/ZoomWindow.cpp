@@ -72,7 +72,10 @@ TZoomWindow::TZoomWindow(TMainDlg* owner) : QWidget(owner, Qt::Window), owner_(o
     connect(View, &TZoomView::StatusChanged, Status, &QLabel::setText);
     // It follows whatever the left view shows, and the picture as read.
     for (TImage32* view : {owner->img, owner->orgimg}) {
-        connect(view, &TImage32::ContentChanged, View, qOverload<>(&QWidget::update));
+        connect(view, &TImage32::ContentChanged, View, [this] {
+            View->update();
+            View->ShowStatus();
+        });
     }
 }
 
@@ -197,7 +200,7 @@ void TZoomView::FitToWindow() {
     Clamp();
     update();
     emit ZoomChanged();
-    Probe(lastPointer_);
+    ShowStatus();
 }
 
 void TZoomView::ZoomTo(double zoom, QPointF around) {
@@ -212,7 +215,7 @@ void TZoomView::ZoomTo(double zoom, QPointF around) {
     Clamp();
     update();
     emit ZoomChanged();
-    Probe(lastPointer_);
+    ShowStatus();
 }
 
 std::optional<QPoint> TZoomView::PictureAt(QPointF point) const {
@@ -307,6 +310,7 @@ void TZoomView::paintEvent(QPaintEvent* /*event*/) {
 void TZoomView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Clamp();
+    ShowStatus();
 }
 
 void TZoomView::wheelEvent(QWheelEvent* event) {
@@ -410,19 +414,25 @@ void TZoomView::Pick(QPointF point) {
 
 void TZoomView::Probe(QPointF point) {
     lastPointer_ = point;
-    QString text = QStringLiteral("Zoom %1 %").arg(Zoom() * 100, 0, 'f', Zoom() < 0.1 ? 1 : 0);
     if (const std::optional<QPoint> at = PictureAt(point)) {
         owner_->ProbeAt(at->x(), at->y());
-        const TBitmap32& picture = owner_->orgimg->Bitmap;
-        if (at->x() < picture.Width() && at->y() < picture.Height()) {
-            const TColor32 col = picture.PixelAt(at->x(), at->y());
-            text += QStringLiteral("   x %1  y %2   R %3  G %4  B %5")
-                        .arg(at->x())
-                        .arg(at->y())
-                        .arg(RedOf(col))
-                        .arg(GreenOf(col))
-                        .arg(BlueOf(col));
-        }
+    }
+    ShowStatus();
+}
+
+void TZoomView::ShowStatus() {
+    const double z = Zoom();
+    QString text = QStringLiteral("Zoom %1 %").arg(z * 100, 0, 'f', z < 0.1 ? 1 : 0);
+    const std::optional<QPoint> at = PictureAt(lastPointer_);
+    const TBitmap32& picture = owner_->orgimg->Bitmap;
+    if (at && at->x() < picture.Width() && at->y() < picture.Height()) {
+        const TColor32 col = picture.PixelAt(at->x(), at->y());
+        text += QStringLiteral("   x %1  y %2   R %3  G %4  B %5")
+                    .arg(at->x())
+                    .arg(at->y())
+                    .arg(RedOf(col))
+                    .arg(GreenOf(col))
+                    .arg(BlueOf(col));
     }
     emit StatusChanged(text);
 }

@@ -82,7 +82,7 @@ public:
     QRectF DrawnRect() const { return drawnRect_; }
     void SetShowPicture(bool shown);
     // The status line for the pointer where it last was (the zoom alone outside the picture).
-    void ShowStatus() { Probe(lastPointer_); }
+    void ShowStatus();
 
     // Settings text of the zoom ("fit" or the number) and back.
     QString ZoomText() const;
