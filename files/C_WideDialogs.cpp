@@ -5,7 +5,11 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <utility>
@@ -77,6 +81,8 @@ QStringList ChooserNameFilters(const QString& filter) {
 
 TWideOpenDialog::TWideOpenDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
 
+TWideOpenDialog::~TWideOpenDialog() = default;
+
 void TWideOpenDialog::SetAnswerer(Answerer answer) {
     answerer() = std::move(answer);
 }
@@ -115,14 +121,36 @@ bool TWideOpenDialog::Execute() {
         FileName = *answer;
         return true;
     }
-    QFileDialog dialog(owner_ != nullptr ? owner_->window() : nullptr);
-    Configure(dialog);
-    new PlaceOnShow(&dialog, owner_);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return false;
+    // The dialog reads its state when it is made and writes it when it goes, through the
+    // user-scope settings path; a private state moves that path for the dialog's life.
+    if (PrivateState && !stateFolder_) {
+        stateFolder_ = std::make_unique<QTemporaryDir>();
     }
-    FileName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
-    const qsizetype index = ChooserNameFilters(Filter).indexOf(dialog.selectedNameFilter());
+    const bool privately = PrivateState && stateFolder_->isValid();
+    if (privately) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, stateFolder_->path());
+    }
+    const auto restorePath = qScopeGuard([privately] {
+        if (privately) {
+            QSettings::setPath(
+                QSettings::NativeFormat, QSettings::UserScope,
+                QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+        }
+    });
+    QString chosen;
+    QString nameFilter;
+    {
+        QFileDialog dialog(owner_ != nullptr ? owner_->window() : nullptr);
+        Configure(dialog);
+        new PlaceOnShow(&dialog, owner_);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return false;
+        }
+        chosen = dialog.selectedFiles().constFirst();
+        nameFilter = dialog.selectedNameFilter();
+    }
+    FileName = QDir::toNativeSeparators(chosen);
+    const qsizetype index = ChooserNameFilters(Filter).indexOf(nameFilter);
     if (index >= 0) {
         FilterIndex = static_cast<int>(index) + 1;
     }

@@ -8,9 +8,11 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QFileDialog;
+class QTemporaryDir;
 class QWidget;
 
 namespace tintavo {
@@ -30,6 +32,9 @@ class TWideOpenDialog : public QObject {
     Q_OBJECT
 public:
     explicit TWideOpenDialog(QWidget* owner);
+    ~TWideOpenDialog() override;
+    TWideOpenDialog(const TWideOpenDialog&) = delete;
+    TWideOpenDialog& operator=(const TWideOpenDialog&) = delete;
 
     QString Filter;      // "description|pattern;pattern|..."
     int FilterIndex = 1; // 1-based
@@ -37,6 +42,10 @@ public:
     QString InitialDir;  // empty: the chooser picks the folder
     QString Title;       // empty: the chooser's own title
     QString DefaultExt;  // empty: a name is returned as typed
+    // The chooser's own state (folders visited, view) normally stays in the user's
+    // configuration folder for the next run; when set, it lives in a private temporary
+    // folder that goes with the chooser, so the profile keeps nothing of it.
+    bool PrivateState = false;
 
     // Shows the chooser modally. True when the user confirmed a name (FileName and
     // FilterIndex then hold it); false on cancel, FileName unchanged.
@@ -52,6 +61,7 @@ public:
 
 private:
     QWidget* owner_;
+    std::unique_ptr<QTemporaryDir> stateFolder_;
 };
 
 } // namespace tintavo

@@ -9,6 +9,7 @@
 #include "platform/ProgramPath.h"
 #include "program/Artwork.h"
 #include "program/IntegerField.h"
+#include "program/SelectionHistory.h"
 #include "program/TApplication.h"
 #include "program/TImage32.h"
 #include "program/ZoomWindow.h"
@@ -30,6 +31,7 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
+#include <QTimer>
 #include <QToolButton>
 
 #include <sys/stat.h>
@@ -126,13 +128,22 @@ TApplicationEvents::TApplicationEvents(QObject* parent) : QObject(parent) {
 
 bool TApplicationEvents::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ApplicationActivate && watched == QCoreApplication::instance()) {
-        // A copy: the handler may unbind itself while it runs.
-        const std::function<void()> handler = OnActivate;
-        if (handler) {
-            handler();
-        }
+        Fire();
+    } else if (event->type() == QEvent::Show && watched == parent()) {
+        // Some desktops never activate a new window (no window manager, some Wayland
+        // compositors): shortly after the window is shown the handler runs all the same.
+        // Whichever comes first runs it; a handler that unbinds itself runs once.
+        QTimer::singleShot(ShownActivationDelayMs, this, &TApplicationEvents::Fire);
     }
     return false;
+}
+
+void TApplicationEvents::Fire() {
+    // A copy: the handler may unbind itself while it runs.
+    const std::function<void()> handler = OnActivate;
+    if (handler) {
+        handler();
+    }
 }
 
 TMainDlg::TMainDlg(QWidget* parent) : QMainWindow(parent) {
@@ -201,6 +212,14 @@ void TMainDlg::BuildTopBand(QWidget* c) {
     instructions_lbl = MakeLabel(c, QStringLiteral("instructions_lbl"), 16, 24, 673, 73);
     instructions_lbl->setWordWrap(true);
     instructions_lbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Dark text on the white band whatever the desktop's colours (a dark theme's text is
+    // near white).
+    for (QLabel* onWhite : {title_lbl, instructions_lbl}) {
+        QPalette dark = onWhite->palette();
+        dark.setColor(QPalette::WindowText, Qt::black);
+        dark.setColor(QPalette::Text, Qt::black);
+        onWhite->setPalette(dark);
+    }
     Image1 = MakeLabel(c, QString(), 696, -18, 128, 128);
     Image1->setPixmap(TintavoLogo(128));
     Image1->setScaledContents(true);
@@ -321,6 +340,7 @@ void TMainDlg::BuildMenus() {
     LoadFile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     Close1 = File1->addAction(QStringLiteral("Close"));
     Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    BuildEditMenu();
 
     View1 = bar->addMenu(QStringLiteral("View"));
     ZoomWindow1 = View1->addAction(QStringLiteral("Zoom Window"));
@@ -376,7 +396,14 @@ void TMainDlg::Log(const QString& message, int level) const {
 
 void TMainDlg::FormCreate() {
     if (!IsInstalled(ProductName)) {
-        ImportSettings(ApplicationTitle, platform::ProgramFolder() + "settings.ini");
+        // Not even the chooser's visited folders go into the profile of a portable copy.
+        WOD->PrivateState = true;
+        // A settings value that cannot be written is reported; the window is prepared anyway.
+        try {
+            ImportSettings(ApplicationTitle, platform::ProgramFolder() + "settings.ini");
+        } catch (const RegistryError& error) {
+            ReportSettingsFailure(error);
+        }
     }
     QString text;
     for (const char* step : {"Step 1 : Load your picture", "Step 2 : Set the Central Color",
@@ -429,6 +456,7 @@ void TMainDlg::process_btnClick() {
     if (RenderLock || WorkFile.isEmpty() || !QFile::exists(WorkFile)) {
         return;
     }
+    History->PassStarts();
     const CentralColor cc{rbase_txt->Value(), gbase_txt->Value(), bbase_txt->Value()};
 
     img->setVisible(false);
@@ -576,6 +604,7 @@ void TMainDlg::filter_btnClick() {
     if (!MaskBitmap) {
         return;
     }
+    const SelectionHistory::Step step(*History, SelectionHistory::Kind::Filter);
     Log(QStringLiteral("Filtering..."), LogInfo);
     BuildResults();
     FilterMask(*MaskBitmap);
@@ -613,6 +642,7 @@ void TMainDlg::dist_bChange() {
 }
 
 void TMainDlg::ApplyPreset(int red, int green, int blue) {
+    const SelectionHistory::Step step(*History, SelectionHistory::Kind::Preset);
     // Red and green change under the lock; the blue change, unlocked, renders once for all.
     RenderLock = true;
     const auto unlock = qScopeGuard([this] { RenderLock = false; });

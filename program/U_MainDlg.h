@@ -4,7 +4,8 @@
 // Handler bodies live in program/: the form, the sliders, the colour fields and the render
 // in U_MainDlg.cpp; the picture files (Load, loading the working copy, Save and the export)
 // in U_MainDlg_Files.cpp; the lifecycle group (activation, drops, closing, update outcome,
-// the "?" menu) in U_MainDlg_Lifecycle.cpp.
+// the "?" menu) in U_MainDlg_Lifecycle.cpp; the Edit menu (undo and redo of the selection)
+// in U_MainDlg_Undo.cpp.
 
 #include <QCoreApplication>
 #include <QMainWindow>
@@ -18,6 +19,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,6 +39,8 @@ class QWidget;
 namespace tintavo {
 
 class IntegerField;
+class SelectionHistory;
+struct Selection;
 class TBitmap32;
 class TImage32;
 class TTovikLog;
@@ -46,14 +50,20 @@ class TZoomWindow;
 
 // The application-events component: forwards the application's activation to whatever
 // handler is bound. The handler may unbind itself (clear OnActivate) to run only once.
+// Where the desktop never activates the window, the handler runs shortly after the parent
+// window is shown.
 class TApplicationEvents : public QObject {
     Q_OBJECT
 public:
     explicit TApplicationEvents(QObject* parent);
     std::function<void()> OnActivate;
+    static constexpr int ShownActivationDelayMs = 500;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Fire();
 };
 
 class TMainDlg : public QMainWindow {
@@ -128,6 +138,9 @@ public:
     QMenu* File1 = nullptr;
     QAction* LoadFile1 = nullptr;
     QAction* Close1 = nullptr;
+    QMenu* Edit1 = nullptr;
+    QAction* Undo1 = nullptr;
+    QAction* Redo1 = nullptr;
     QMenu* View1 = nullptr;
     QAction* ZoomWindow1 = nullptr;
     QMenu* N1 = nullptr;
@@ -159,6 +172,8 @@ public:
     // one owner.
     std::shared_ptr<TZelkLite> Updater;
     bool QuietUpdateCheck = false;
+    // Undo and redo of the selection (owned by the window).
+    SelectionHistory* History = nullptr;
 
     // ---- Operations used across the window ----------------------------------------------
     void LoadPicture(const QString& Path);
@@ -208,6 +223,8 @@ public slots:
     // Menu commands handled with the window.
     void Close1Click();
     void ZoomWindow1Click();
+    void Undo1Click();
+    void Redo1Click();
 
     // Lifecycle (bodies in U_MainDlg_Lifecycle.cpp).
     void AppEvtActivate();
@@ -234,6 +251,8 @@ private:
     void BuildActionAndViews(QWidget* c);
     void WireControls();
     void BuildMenus();
+    void BuildEditMenu();
+    void RestoreSelection(const Selection& selection);
     void SetTabOrder();
     void ApplyPreset(int red, int green, int blue);
     bool ReadWorkingCopy();
@@ -270,8 +289,17 @@ private:
     // Lifecycle members (activation, drops, closing, update outcome)
 public:
     // The program's command line as first activation reports it (the first parameter is
-    // logged, nothing else); tests replace it before the window is activated.
+    // logged, and loaded when it names a JPEG file); tests replace it before the window is
+    // activated.
     QStringList CommandLine = QCoreApplication::arguments();
+    // A settings value that could not be written (a read-only or full configuration folder):
+    // logged (once the log exists) and shown, the message box once per run at most.
+    void ReportSettingsFailure(const std::exception& error);
+
+private:
+    void LoadCommandLinePicture();
+    bool SettingsFailureShown = false;
+    QStringList UnloggedFailures;
 };
 
 } // namespace tintavo

@@ -4,6 +4,7 @@
 #include "engine/JpegWriter.h"
 #include "files/C_WideDialogs.h"
 #include "files/PictureFiles.h"
+#include "program/SelectionHistory.h"
 #include "program/TApplication.h"
 #include "program/U_MainDlg.h"
 #include "services/U_Log.h"
@@ -34,6 +35,8 @@ void TMainDlg::load_btnClick() {
 }
 
 void TMainDlg::LoadPicture(const QString& Path) {
+    // A new picture starts a new history.
+    const auto fresh = qScopeGuard([this] { History->Clear(); });
     Log(QStringLiteral("Loading : ") + Path, LogInfo);
     filename_txt->setText(Path);
     WorkFile = DataFilePath(QStringLiteral(".jpg"));

@@ -10,6 +10,7 @@
 #include "platform/PathUtils.h"
 #include "platform/ProgramPath.h"
 #include "program/IntegerField.h"
+#include "program/SelectionHistory.h"
 #include "program/TApplication.h"
 #include "services/U_Log.h"
 #include "services/U_TovikUtils.h"
@@ -19,13 +20,16 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QScopeGuard>
 #include <QSlider>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 
 namespace tintavo {
@@ -64,7 +68,12 @@ void TMainDlg::AppEvtActivate() {
     const std::string title = Title();
     const std::string program = platform::ProgramFilePath();
 
-    RecordProgramPath(title, program);
+    // A value that cannot be written must not stop the start-up.
+    try {
+        RecordProgramPath(title, program);
+    } catch (const RegistryError& error) {
+        ReportSettingsFailure(error);
+    }
 
     setWindowTitle(QString::fromStdString(title + " v" + GetFileVersionText(program)));
 
@@ -78,9 +87,11 @@ void TMainDlg::AppEvtActivate() {
     RunLog->Add("64Bits : " + YesNoText(Is64BitWindows()), LogInfo);
     RunLog->Add("Administrator : " + YesNoText(RunsAsAdministrator()), LogInfo);
     RunLog->Add("Portable : " + YesNoText(!IsInstalled(ProductName)), LogInfo);
-    // A picture named on the command line is only reported, never loaded.
     if (CommandLine.size() > 1) {
         RunLog->Add(CommandLine.at(1).toStdString(), LogInfo);
+    }
+    for (const QString& failure : std::exchange(UnloggedFailures, {})) {
+        Log(failure, LogError);
     }
 
     medium_btnClick();
@@ -95,6 +106,7 @@ void TMainDlg::AppEvtActivate() {
     diffb_lbl->setText("0");
     RenderLock = false;
     process_btnClick();
+    History->Clear(); // the starting state is no step to undo
 
     DroppedFiles = std::make_unique<QStringList>();
     RegisterDropTarget(this, DroppedFiles.get(), [this](QObject* sender) { FilesDropped(sender); });
@@ -106,6 +118,33 @@ void TMainDlg::AppEvtActivate() {
     RunLog->Add("Check for update", LogInfo);
     QuietUpdateCheck = true;
     Checkforupdate1Click();
+
+    // Opened with a picture: it loads as a dropped one would, once this handler is done.
+    QMetaObject::invokeMethod(
+        this, [this] { RunHandler([this] { LoadCommandLinePicture(); }); }, Qt::QueuedConnection);
+}
+
+void TMainDlg::LoadCommandLinePicture() {
+    if (CommandLine.size() < 2) {
+        return;
+    }
+    const QFileInfo named(CommandLine.at(1));
+    // A folder, a missing file or another kind of file is only reported by the log line.
+    if (named.isFile() && IsJpegFileName(named.fileName().toStdString())) {
+        LoadPicture(named.absoluteFilePath());
+    }
+}
+
+void TMainDlg::ReportSettingsFailure(const std::exception& error) {
+    const QString text = QString::fromUtf8(error.what());
+    if (RunLog) {
+        Log(text, LogError);
+    } else {
+        UnloggedFailures.append(text);
+    }
+    if (!std::exchange(SettingsFailureShown, true)) {
+        ShowErrorReport(text);
+    }
 }
 
 void TMainDlg::FilesDropped(QObject* /*Sender*/) {
@@ -139,9 +178,14 @@ bool TMainDlg::FormClose() {
     }
 
     const std::string dataFolder = GetDataFolder(program, title);
-    // When the data folder fell back to the program folder, the program's own files stay.
     if (dataFolder != programFolder) {
         DeleteTree(dataFolder, "*");
+    } else {
+        // The data folder fell back to the program folder: only the run's own files go.
+        for (const char* suffix : {".jpg", "_save.jpg", ".log"}) {
+            std::error_code ignored;
+            std::filesystem::remove(dataFolder + title + suffix, ignored);
+        }
     }
     RemoveCompanyFolder();
     // A settings file that cannot be written throws: the close is abandoned with its message.

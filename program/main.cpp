@@ -2,6 +2,7 @@
 // event loop until the main window has closed.
 
 #include "about/U_about.h"
+#include "program/SessionEnd.h"
 #include "program/TApplication.h"
 #include "program/U_MainDlg.h"
 #include "ui/U_MsgDlg.h"
@@ -49,6 +50,8 @@ int main(int argc, char* argv[]) {
     }
     // Created hidden beside the main window; "About..." shows it.
     tintavo::TAboutDlg AboutDlg(&MainDlg);
+    // SIGTERM, SIGHUP and logging out close the window the normal way.
+    const tintavo::TSessionEnd sessionEnd(&MainDlg);
     MainDlg.show();
     // Asks for the focus as a window manager gives it to a new window, so the application
     // becomes active (and the window prepares itself) also on a display without one.

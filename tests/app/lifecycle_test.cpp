@@ -3,9 +3,11 @@
 #include "../update/LoopbackServer.h"
 #include "about/U_about.h"
 #include "common/TestSandbox.h"
+#include "files/C_WideDialogs.h"
 #include "platform/ProgramPath.h"
 #include "platform/Registry.h"
 #include "platform/ShellLaunch.h"
+#include "program/SessionEnd.h"
 #include "program/U_MainDlg.h"
 #include "services/U_TovikUtils.h"
 #include "ui/U_MsgDlg.h"
@@ -17,6 +19,8 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
@@ -27,8 +31,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include <csignal>
 
 using namespace tintavo;
 namespace fs = std::filesystem;
@@ -221,18 +228,96 @@ private slots:
         QVERIFY(dlg.Updater != nullptr);
     }
 
-    void startUpReportWithParameterLogsItOnly() {
-        Run run(true);
-        const QString picture = QString::fromStdString((run.sandbox.root() / "p.jpg").string());
-        QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(picture, "JPEG"));
-        TMainDlg& dlg = run.start({"tintavo", picture, "second"});
+    // The first parameter is logged; a JPEG file it names loads once the activation is done,
+    // anything else (a missing file, a folder, another kind of file) only shows in the log.
+    void startUpParameterLoadsAJpegOnly() {
+        const auto start = [](Run& run, const QString& parameter) -> TMainDlg& {
+            TMainDlg& dlg = run.start({"tintavo", parameter, "second"});
+            const std::vector<std::string> log = run.log();
+            [&] {
+                QCOMPARE(log.at(7), parameter.toStdString());
+                QCOMPARE(log.at(8), std::string("Check for update"));
+                QVERIFY(!Contains(log, "second"));
+            }();
+            return dlg;
+        };
+        {
+            Run run(true);
+            const QString picture = QString::fromStdString((run.sandbox.root() / "p.JPG").string());
+            QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(picture, "JPEG"));
+            TMainDlg& dlg = start(run, picture);
+            QCOMPARE(run.log().at(6), std::string("Portable : No"));
+            QVERIFY(QTest::qWaitFor([&] { return !dlg.WorkFile.isEmpty(); }));
+            QVERIFY(Contains(run.log(), "Loading : " + picture.toStdString()));
+            QCOMPARE(dlg.filename_txt->text(), picture);
+            QCOMPARE(dlg.PictureWidth, 8);
+        }
+        for (const std::string name : {"missing.jpg", "folder.jpg", "picture.png"}) {
+            Run run(true);
+            const fs::path path = run.sandbox.root() / name;
+            if (name == "folder.jpg") {
+                fs::create_directories(path);
+            } else if (name == "picture.png") {
+                QVERIFY(
+                    QImage(8, 8, QImage::Format_RGB32).save(QString::fromStdString(path), "PNG"));
+            }
+            TMainDlg& dlg = start(run, QString::fromStdString(path.string()));
+            QTest::qWait(20);
+            QVERIFY2(dlg.WorkFile.isEmpty(), name.c_str());
+            QVERIFY(!fs::exists(run.dataFolder() / "Tintavo.jpg"));
+        }
+    }
+
+    // Where the desktop never activates the window, it prepares itself shortly after it is
+    // shown; an activation later on does not run it again.
+    void aWindowThatIsNeverActivatedIsPreparedAnyway() {
+        struct NoActivation : QObject {
+            bool eventFilter(QObject*, QEvent* event) override {
+                return event->type() == QEvent::ApplicationActivate;
+            }
+        } desktop;
+        Run run(false);
+        run.dlg = std::make_unique<TMainDlg>();
+        qApp->installEventFilter(&desktop); // after the window's own: it sees events first
+        run.dlg->show();
+        QVERIFY(QTest::qWaitFor([&] { return fs::exists(run.logFile()); }, 5000));
+        QVERIFY(run.waitForUpdateCheck());
+        QCOMPARE(run.dlg->dist_b->value(), 40);
+        qApp->removeEventFilter(&desktop);
+        run.activate();
         const std::vector<std::string> log = run.log();
-        QCOMPARE(log.at(6), std::string("Portable : No"));
-        QCOMPARE(log.at(7), picture.toStdString());
-        QCOMPARE(log.at(8), std::string("Check for update"));
-        QVERIFY(!Contains(log, "second"));
-        QVERIFY(dlg.WorkFile.isEmpty()); // named, not loaded
-        QVERIFY(!fs::exists(run.dataFolder() / "Tintavo.jpg"));
+        QCOMPARE(std::count(log.begin(), log.end(), std::string("Starting")), 1);
+    }
+
+    // A registry that cannot be written (here its lock file is a folder, which no one can
+    // open for writing, the superuser included) does not stop the start-up: the window is
+    // prepared and logs the failure, and shows it once.
+    void settingsThatCannotBeWrittenDoNotStopTheStartUp() {
+        for (const bool withSettingsFile : {true, false}) {
+            Run run(false);
+            if (withSettingsFile) {
+                test::writeFile(run.appFolder / "settings.ini", "[Settings]\r\na=1\r\n");
+            }
+            const fs::path lock =
+                fs::path(platform::UserHivePath()).parent_path() / "registry.lock";
+            fs::remove(lock);
+            fs::create_directory(lock);
+            TMainDlg& dlg = run.start();
+            const std::string first = withSettingsFile ? "a" : kTitle;
+            QCOMPARE(run.boxes.size(), std::size_t(1));
+            QCOMPARE(run.boxes[0].text, "Echec à la définition des données pour '" + first + "'");
+            QCOMPARE(run.boxes[0].icon, MsgIcon::Error);
+            QVERIFY(dlg.instructions_lbl->text().startsWith("\r\nStep 1"));
+            const std::vector<std::string> log = run.log();
+            QCOMPARE(log.at(0), std::string("Starting"));
+            QVERIFY(Contains(log, "Echec à la définition des données pour '" + kTitle + "'"));
+            QCOMPARE(Contains(log, "Echec à la définition des données pour 'a'"), withSettingsFile);
+            QVERIFY(Contains(log, "Check for update"));
+            QCOMPARE(dlg.distb_lbl->text(), QString("40"));
+            QVERIFY(dlg.DroppedFiles != nullptr);
+            QVERIFY(dlg.Updater != nullptr);
+            QVERIFY(dlg.windowTitle().startsWith("Tintavo v"));
+        }
     }
 
     void activationRunsOnce() {
@@ -348,20 +433,86 @@ private slots:
         QVERIFY(!platform::RegKeyExists(platform::RegRoot::CurrentUser, ProductKeyPath(kTitle)));
     }
 
+    // The program folder holds the working files when no data folder can be made: the close
+    // takes the run's three files away and leaves everything else there.
     void portableCloseSparesAProgramFolderUsedAsDataFolder() {
         Run run(false);
-        // No usable application data folder: the program folder holds the working files.
         test::writeFile(run.sandbox.root() / "not-a-folder", "x");
         run.sandbox.setEnv("XDG_DATA_HOME", (run.sandbox.root() / "not-a-folder").string());
         test::writeFile(run.appFolder / "readme.txt", "mine");
         TMainDlg& dlg = run.start();
         QVERIFY(fs::exists(run.appFolder / "Tintavo.log"));
+        const fs::path picture = run.sandbox.root() / "in.jpg";
+        const fs::path exported = run.sandbox.root() / "out.jpg";
+        QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(QString::fromStdString(picture), "JPEG"));
+        dlg.LoadPicture(QString::fromStdString(picture.string()));
+        TWideOpenDialog::SetAnswerer(
+            [&](const TWideOpenDialog&) { return QString::fromStdString(exported.string()); });
+        const auto noAnswerer = qScopeGuard([] { TWideOpenDialog::SetAnswerer({}); });
+        dlg.save_btnClick();
+        for (const char* name : {"Tintavo.jpg", "Tintavo_save.jpg", "Tintavo.log"}) {
+            QVERIFY2(fs::exists(run.appFolder / name), name);
+        }
         dlg.show();
         QVERIFY(dlg.close());
+        for (const char* name : {"Tintavo.jpg", "Tintavo_save.jpg", "Tintavo.log"}) {
+            QVERIFY2(!fs::exists(run.appFolder / name), name);
+        }
         QCOMPARE(test::readFile(run.appFolder / "readme.txt"), std::string("mine"));
         QVERIFY(fs::exists(run.program));
-        QVERIFY(fs::exists(run.appFolder / "Tintavo.log"));
         QVERIFY(fs::exists(run.appFolder / "settings.ini"));
+        QVERIFY(fs::exists(exported));
+    }
+
+    // SIGTERM and SIGHUP close the window the normal way, also while the chooser is open;
+    // a portable copy then leaves nothing in the home folder, not even the chooser's state.
+    void sessionEndSignalsCloseTheWindowNormally() {
+        struct sigaction before {};
+        ::sigaction(SIGTERM, nullptr, &before);
+        {
+            Run run(false);
+            // The chooser's state would go to this very home.
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                               QString::fromStdString(run.sandbox.configHome().string()));
+            const auto home = [&] {
+                std::set<std::string> files;
+                for (const auto& [name, content] : Snapshot(run.sandbox.home())) {
+                    files.insert(name);
+                }
+                return files;
+            };
+            const std::set<std::string> atStart = home();
+            TMainDlg& dlg = run.start();
+            const TSessionEnd sessionEnd(&dlg);
+            dlg.show();
+            bool chooserShown = false;
+            QTimer::singleShot(100, [&] {
+                chooserShown = QApplication::activeModalWidget() != nullptr;
+                ::raise(SIGTERM);
+            });
+            dlg.load_btnClick(); // the real chooser, until the signal closes it
+            QVERIFY(chooserShown);
+            QVERIFY(QTest::qWaitFor([&] { return !dlg.isVisible(); }, 5000));
+            QVERIFY(!fs::exists(run.dataFolder()));
+            QVERIFY(
+                !platform::RegKeyExists(platform::RegRoot::CurrentUser, ProductKeyPath(kTitle)));
+            for (const std::string& file : home()) {
+                QVERIFY2(atStart.count(file) == 1, file.c_str());
+            }
+        }
+        {
+            Run run(true);
+            TMainDlg& dlg = run.start();
+            const TSessionEnd sessionEnd(&dlg);
+            dlg.show();
+            ::raise(SIGHUP);
+            QVERIFY(QTest::qWaitFor([&] { return !dlg.isVisible(); }, 5000));
+            QCOMPARE(run.log().back(), std::string("Closing Tintavo"));
+        }
+        // The signals are the process's own again.
+        struct sigaction after {};
+        ::sigaction(SIGTERM, nullptr, &after);
+        QVERIFY(after.sa_handler == before.sa_handler);
     }
 
     void installedCloseChangesNothingButTheLog() {

@@ -13,6 +13,7 @@
 #include "platform/ProgramPath.h"
 #include "platform/Registry.h"
 #include "program/IntegerField.h"
+#include "program/SelectionHistory.h"
 #include "program/TApplication.h"
 #include "program/TImage32.h"
 #include "program/U_MainDlg.h"
@@ -34,6 +35,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -189,6 +191,8 @@ private slots:
             return answer;
         });
         dlg_ = std::make_unique<TMainDlg>();
+        // The first activation belongs to the lifecycle tests: here it would replace the log.
+        dlg_->AppEvt->OnActivate = nullptr;
         dlg_->RunLog = std::make_unique<TTovikLog>((root() / "test.log").string(), false, 10000);
     }
 
@@ -262,10 +266,34 @@ private slots:
             {dlg_->Close1, QKeySequence(QStringLiteral("Ctrl+Q"))},
             {dlg_->Openlogfile1, QKeySequence(QStringLiteral("Ctrl+L"))},
             {dlg_->Checkforupdate1, QKeySequence(QStringLiteral("Ctrl+G"))},
-            {dlg_->About1, QKeySequence(QStringLiteral("Ctrl+B"))}};
+            {dlg_->About1, QKeySequence(QStringLiteral("Ctrl+B"))},
+            {dlg_->Undo1, QKeySequence(QStringLiteral("Ctrl+Z"))},
+            {dlg_->Redo1, QKeySequence(QStringLiteral("Ctrl+Shift+Z"))}};
         for (const auto& [action, keys] : shortcuts) {
             QCOMPARE(action->shortcut(), keys);
         }
+        QVERIFY(dlg_->Redo1->shortcuts().contains(QKeySequence(QStringLiteral("Ctrl+Y"))));
+        // Edit sits between File and "?".
+        const QList<QAction*> menus = dlg_->menuBar()->actions();
+        QCOMPARE(menus.indexOf(dlg_->Edit1->menuAction()),
+                 menus.indexOf(dlg_->File1->menuAction()) + 1);
+        // Undo and redo from a slider, and from a number field with no typing of its own.
+        dlg_->narrow_btnClick();
+        QTest::keyClick(dlg_->dist_r, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(dlg_->dist_b->value(), 0);
+        dlg_->rbase_txt->setFocus();
+        QTest::keyClick(dlg_->rbase_txt, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(dlg_->dist_b->value(), 15);
+        QTest::keyClick(dlg_->rbase_txt, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(dlg_->dist_b->value(), 0);
+        QTest::keyClick(dlg_->rbase_txt, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(dlg_->dist_b->value(), 15);
+        // A field with typing of its own undoes that first.
+        const QString typedOver = dlg_->rbase_txt->text();
+        QTest::keyClicks(dlg_->rbase_txt, QStringLiteral("7"));
+        QTest::keyClick(dlg_->rbase_txt, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(dlg_->rbase_txt->text(), typedOver);
+        QCOMPARE(dlg_->dist_b->value(), 15);
         // From inside a number field, Ctrl+O still opens the chooser.
         dlg_->rbase_txt->setFocus();
         QTest::keyClick(dlg_->rbase_txt, Qt::Key_O, Qt::ControlModifier);
@@ -472,7 +500,9 @@ private slots:
     void zoomWindowProbesAndPicksAsTheMainViews() {
         SetThresholds(40);
         Load(WriteJpeg(root() / "photo.jpg", 1000, 800));
-        QCOMPARE(dlg_->menuBar()->actions().at(1)->text(), QStringLiteral("View"));
+        // "View" sits right before "?".
+        const QList<QAction*> menus = dlg_->menuBar()->actions();
+        QCOMPARE(menus.at(menus.size() - 2)->text(), QStringLiteral("View"));
         QCOMPARE(dlg_->ZoomWindow1->shortcut(), QKeySequence(QStringLiteral("Ctrl+E")));
         dlg_->ZoomWindow1->trigger();
         TZoomWindow* zoom = dlg_->ZoomWindow;
@@ -843,6 +873,116 @@ private slots:
         QVERIFY(asked_[0].text.back() == '.');
         // The window carries on.
         QVERIFY(dlg_->save_btn->isEnabled());
+    }
+
+    // Every kind of step undoes to the selection and picture before it and redoes to the
+    // one after it; runs of key steps and a drag are one step each, and undoing pushes none.
+    void undoAndRedoEachKindOfStep() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 32, 24));
+        QVERIFY(!dlg_->Undo1->isEnabled());
+        QVERIFY(!dlg_->Redo1->isEnabled());
+        struct State {
+            QStringList values;
+            TBitmap32 render;
+        };
+        const auto state = [this] {
+            QStringList values;
+            for (const IntegerField* f : {dlg_->rbase_txt, dlg_->gbase_txt, dlg_->bbase_txt}) {
+                values.append(QString::number(f->Value()));
+            }
+            for (const QSlider* s : {dlg_->dist_r, dlg_->dist_g, dlg_->dist_b}) {
+                values.append(QString::number(s->value()));
+            }
+            return State{values, Copy(Render())};
+        };
+        std::vector<State> states;
+        states.push_back(state());
+        // A press on the picture.
+        dlg_->imgMouseMove(dlg_->orgimg, {}, 100, 60);
+        dlg_->imgMouseDown(dlg_->orgimg, Qt::LeftButton, {}, 100, 60);
+        states.push_back(state());
+        // Typed values that a pass then uses.
+        dlg_->rbase_txt->setText(QStringLiteral("120"));
+        dlg_->process_btnClick();
+        states.push_back(state());
+        // A preset.
+        dlg_->narrow_btnClick();
+        states.push_back(state());
+        // A run of key steps on one slider.
+        for (int i = 0; i < 3; ++i) {
+            dlg_->dist_r->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        }
+        states.push_back(state());
+        // A drag from press to release.
+        dlg_->dist_g->setSliderDown(true);
+        dlg_->dist_g->setSliderPosition(30);
+        dlg_->dist_g->setSliderPosition(35);
+        dlg_->dist_g->setSliderDown(false);
+        states.push_back(state());
+        // The filter, then Reset.
+        dlg_->filter_btnClick();
+        states.push_back(state());
+        dlg_->reset_btnClick();
+        states.push_back(state());
+        QCOMPARE(dlg_->History->Stack().count(), 7);
+        QVERIFY(!SameBitmap(states[5].render, states[6].render)); // the filter changed it
+
+        const auto expect = [&](std::size_t i) {
+            const State now = state();
+            QCOMPARE(now.values, states[i].values);
+            QVERIFY(SameBitmap(now.render, states[i].render));
+            QVERIFY(ShowsInLeftView(states[i].render));
+        };
+        for (std::size_t i = states.size() - 1; i-- > 0;) {
+            const int renders = Renders();
+            dlg_->Undo1->trigger();
+            QCOMPARE(Renders(), renders + 1);
+            expect(i);
+        }
+        QVERIFY(!dlg_->Undo1->isEnabled());
+        for (std::size_t i = 1; i < states.size(); ++i) {
+            dlg_->Redo1->trigger();
+            expect(i);
+        }
+        QVERIFY(!dlg_->Redo1->isEnabled());
+        QCOMPARE(dlg_->History->Stack().count(), 7);
+
+        // Key steps back to where the run began leave nothing to undo for that run.
+        dlg_->dist_b->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        dlg_->dist_b->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(dlg_->History->Stack().count(), 7);
+        // A new step after an undo drops what could be redone; a load empties the history.
+        dlg_->Undo1->trigger();
+        dlg_->large_btnClick();
+        QVERIFY(!dlg_->Redo1->isEnabled());
+        Load(WriteJpeg(root() / "other.jpg", 16, 16));
+        QVERIFY(!dlg_->Undo1->isEnabled());
+        QCOMPARE(dlg_->History->Stack().count(), 0);
+    }
+
+    // A dark desktop theme leaves the white band's title and instructions dark on white.
+    void whiteBandKeepsDarkTextOnADarkTheme() {
+        const QPalette saved = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(saved); });
+        QPalette dark(QColor(45, 45, 45));
+        dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+        dark.setColor(QPalette::Text, QColor(235, 235, 235));
+        QApplication::setPalette(dark);
+        dlg_ = std::make_unique<TMainDlg>();
+        dlg_->AppEvt->OnActivate = nullptr;
+        const QImage band = dlg_->Client->grab(QRect(0, 0, 690, 97)).toImage();
+        for (const QLabel* label : {dlg_->title_lbl, dlg_->instructions_lbl}) {
+            int darkest = 255;
+            const QRect r = label->geometry() & band.rect();
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    darkest = std::min(darkest, qGray(band.pixel(x, y)));
+                }
+            }
+            QVERIFY2(darkest < 100, qPrintable(label->text()));
+        }
+        QCOMPARE(band.pixelColor(400, 2), QColor(Qt::white));
     }
 
     void applicationActivationReachesTheBoundHandlerOnly() {
