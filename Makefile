@@ -18,7 +18,7 @@ DEPS += zlib1g-dev libjpeg-turbo-progs hyperfine time
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test run demo asan-test bench format check-format check-includes clean package
+.PHONY: all deps configure build test run demo asan-test bench window-bench format check-format check-includes clean package
 
 all: build
 
@@ -80,6 +80,10 @@ bench: configure
 cli-bench: configure
 	cmake --build $(BUILD) --target tintavo-cli tintavo-make-photo
 	bench/cli-bench.sh $(BUILD)
+
+window-bench: configure
+	cmake --build $(BUILD) --target tintavo-window-bench
+	QT_QPA_PLATFORM=offscreen ./$(BUILD)/tests/gui/tintavo-window-bench
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -177,76 +177,109 @@ unsigned WorkerCountFor(std::size_t pixels, std::int32_t chunks) {
 
 } // namespace
 
+void RenderRow(const TColor32* in, const CentralColor& cc, const Thresholds& thresholds,
+               TColor32* render, TColor32* mask, std::size_t count) {
+    const RowKernel kernel(cc, thresholds);
+    kernel.Run(in, render, mask, count);
+    kernel.Finish();
+}
+
+namespace {
+
+// One render over rows split in chunks, claimed in increasing order by the calling thread and
+// the workers alike.
+class ChunkedRender {
+public:
+    ChunkedRender(const TBitmap32& source, const RowKernel& kernel, TBitmap32& render,
+                  TBitmap32& mask)
+        : source_(source), kernel_(kernel), render_(render), mask_(mask), height_(source.Height()),
+          rowWidth_(static_cast<std::size_t>(source.Width())),
+          chunkRows_(static_cast<std::int32_t>(std::clamp<std::size_t>(
+              ChunkPixelCount / rowWidth_, 1, static_cast<std::size_t>(height_)))),
+          chunks_((height_ + chunkRows_ - 1) / chunkRows_) {}
+
+    std::int32_t Chunks() const { return chunks_; }
+    std::int32_t Claim() { return next_.fetch_add(1, std::memory_order_relaxed); }
+    std::int32_t EndOf(std::int32_t chunk) const {
+        return std::min((chunk + 1) * chunkRows_, height_);
+    }
+    void StopClaims() { next_.store(chunks_, std::memory_order_relaxed); }
+
+    void Run(std::int32_t chunk) const {
+        for (std::int32_t y = chunk * chunkRows_; y < EndOf(chunk); ++y) {
+            kernel_.Run(source_.ScanLine(y), render_.ScanLine(y), mask_.ScanLine(y), rowWidth_);
+        }
+    }
+
+    // A worker's whole share. Nothing it runs can throw: the kernel only reads and writes
+    // buffers already sized.
+    void Work() noexcept {
+        for (std::int32_t chunk = Claim(); chunk < chunks_; chunk = Claim()) {
+            Run(chunk);
+        }
+        kernel_.Finish();
+    }
+
+private:
+    const TBitmap32& source_;
+    const RowKernel& kernel_;
+    TBitmap32& render_;
+    TBitmap32& mask_;
+    std::int32_t height_;
+    std::size_t rowWidth_;
+    std::int32_t chunkRows_;
+    std::int32_t chunks_;
+    std::atomic<std::int32_t> next_{0};
+};
+
+// Starts as many workers as there are to spare; none when no thread can be had, and the
+// calling thread then does the rows alone.
+void StartWorkers(std::vector<std::jthread>& workers, unsigned count, ChunkedRender& render) {
+    try {
+        workers.reserve(count);
+        for (unsigned i = 0; i < count; ++i) {
+            workers.emplace_back([&render] { render.Work(); });
+        }
+    } catch (const std::exception&) {
+        // The threads already started and this one share the rows.
+    }
+}
+
+} // namespace
+
 void RenderPixels(const TBitmap32& source, const CentralColor& cc, const Thresholds& thresholds,
                   TBitmap32& render, TBitmap32& mask,
                   const std::function<void(std::int32_t row)>& onRow) {
-    const std::int32_t width = source.Width();
-    const std::int32_t height = source.Height();
-    mask.Resize(width, height);
-    render.Resize(width, height);
+    mask.Resize(source.Width(), source.Height());
+    render.Resize(source.Width(), source.Height());
     if (source.IsEmpty()) {
         return;
     }
     const RowKernel kernel(cc, thresholds);
-    const auto rowWidth = static_cast<std::size_t>(width);
-    const auto chunkRows = static_cast<std::int32_t>(
-        std::clamp<std::size_t>(ChunkPixelCount / rowWidth, 1, static_cast<std::size_t>(height)));
-    const std::int32_t chunks = (height + chunkRows - 1) / chunkRows;
-
-    // Chunks are claimed in increasing order, by the calling thread and the workers alike.
-    std::atomic<std::int32_t> nextChunk{0};
-    const auto runChunk = [&](std::int32_t chunk) {
-        const std::int32_t first = chunk * chunkRows;
-        const std::int32_t last = std::min(first + chunkRows, height);
-        for (std::int32_t y = first; y < last; ++y) {
-            kernel.Run(source.ScanLine(y), render.ScanLine(y), mask.ScanLine(y), rowWidth);
-        }
-    };
-    // Nothing a worker runs can throw: the kernel only reads and writes buffers already sized.
-    const auto work = [&]() noexcept {
-        for (std::int32_t chunk = nextChunk.fetch_add(1, std::memory_order_relaxed); chunk < chunks;
-             chunk = nextChunk.fetch_add(1, std::memory_order_relaxed)) {
-            runChunk(chunk);
-        }
-        kernel.Finish();
-    };
-
+    ChunkedRender chunks(source, kernel, render, mask);
     // Declared after everything the workers use, so that leaving this function by any path
     // joins them before those go away.
     std::vector<std::jthread> workers;
-    const unsigned workerCount = WorkerCountFor(source.PixelCount(), chunks);
-    try {
-        workers.reserve(workerCount);
-        for (unsigned i = 0; i < workerCount; ++i) {
-            workers.emplace_back(work);
-        }
-    } catch (const std::exception&) {
-        // No thread to spare: the threads already started and this one share the rows.
-    }
+    StartWorkers(workers, WorkerCountFor(source.PixelCount(), chunks.Chunks()), chunks);
 
     // The calling thread takes its own chunks and reports every row up to the end of the chunk
     // it has just claimed: all rows before it belong to chunks already claimed. A progress
     // callback that throws stops the workers at their next chunk.
     std::int32_t reported = 0;
     const auto reportUpTo = [&](std::int32_t end) {
-        for (; reported < end; ++reported) {
+        for (; onRow && reported < end; ++reported) {
             onRow(reported);
         }
     };
     try {
-        for (std::int32_t chunk = nextChunk.fetch_add(1, std::memory_order_relaxed); chunk < chunks;
-             chunk = nextChunk.fetch_add(1, std::memory_order_relaxed)) {
-            if (onRow) {
-                reportUpTo(std::min((chunk + 1) * chunkRows, height));
-            }
-            runChunk(chunk);
+        for (std::int32_t chunk = chunks.Claim(); chunk < chunks.Chunks(); chunk = chunks.Claim()) {
+            reportUpTo(chunks.EndOf(chunk));
+            chunks.Run(chunk);
         }
         kernel.Finish();
-        if (onRow) {
-            reportUpTo(height);
-        }
+        reportUpTo(source.Height());
     } catch (...) {
-        nextChunk.store(chunks, std::memory_order_relaxed);
+        chunks.StopClaims();
         throw;
     }
 }

@@ -51,4 +51,10 @@ void RenderPixels(const TBitmap32& source, const CentralColor& cc, const Thresho
                   TBitmap32& render, TBitmap32& mask,
                   const std::function<void(std::int32_t row)>& onRow = {});
 
+// The pixel rule over one row of `count` pixels, on the calling thread: `render` and `mask` as
+// RenderPixels writes them. `in` may be `render` or `mask` itself (the rule works pixel by
+// pixel), which lets a view render only the pixels it shows.
+void RenderRow(const TColor32* in, const CentralColor& cc, const Thresholds& thresholds,
+               TColor32* render, TColor32* mask, std::size_t count);
+
 } // namespace tintavo

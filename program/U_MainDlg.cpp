@@ -1,8 +1,10 @@
 #include "program/U_MainDlg.h"
 
 #include "engine/MaskFilter.h"
+#include "engine/PictureReader.h"
 #include "engine/RenderPass.h"
 #include "engine/TBitmap32.h"
+#include "engine/ViewSampling.h"
 #include "files/C_WideDialogs.h"
 #include "platform/ProgramPath.h"
 #include "program/Artwork.h"
@@ -10,6 +12,7 @@
 #include "program/SelectionHistory.h"
 #include "program/TApplication.h"
 #include "program/TImage32.h"
+#include "program/ZoomWindow.h"
 #include "services/U_Log.h"
 #include "services/U_TovikUtils.h"
 #include "ui/DialogStyle.h"
@@ -31,8 +34,12 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 namespace tintavo {
 
@@ -335,6 +342,10 @@ void TMainDlg::BuildMenus() {
     Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     BuildEditMenu();
 
+    View1 = bar->addMenu(QStringLiteral("View"));
+    ZoomWindow1 = View1->addAction(QStringLiteral("Zoom Window"));
+    ZoomWindow1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+
     N1 = bar->addMenu(QStringLiteral("?"));
     Openlogfile1 = N1->addAction(QStringLiteral("Open log file"));
     Openlogfile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -350,11 +361,13 @@ void TMainDlg::BuildMenus() {
 
     // The actions live in the menu bar of this window, so their shortcuts reach them from
     // any control of the window.
-    for (QAction* action : {LoadFile1, Close1, Openlogfile1, Checkforupdate1, About1}) {
+    for (QAction* action :
+         {LoadFile1, Close1, ZoomWindow1, Openlogfile1, Checkforupdate1, About1}) {
         action->setShortcutContext(Qt::WindowShortcut);
     }
     Wire(this, LoadFile1, &QAction::triggered, &TMainDlg::load_btnClick);
     Wire(this, Close1, &QAction::triggered, &TMainDlg::Close1Click);
+    Wire(this, ZoomWindow1, &QAction::triggered, &TMainDlg::ZoomWindow1Click);
     Wire(this, Openlogfile1, &QAction::triggered, &TMainDlg::Openlogfile1Click);
     Wire(this, Checkforupdate1, &QAction::triggered, &TMainDlg::Checkforupdate1Click);
     Wire(this, ChangeLog1, &QAction::triggered, &TMainDlg::ChangeLog1Click);
@@ -402,9 +415,16 @@ void TMainDlg::FormCreate() {
 }
 
 void TMainDlg::closeEvent(QCloseEvent* event) {
+    // Kept before closing hands the settings on (and, portable, takes them away).
+    if (ZoomWindow != nullptr && ZoomWindow->isVisible()) {
+        ZoomWindow->Keep();
+    }
     bool proceed = false;
     RunHandler([&] { proceed = FormClose(); });
     if (proceed) {
+        if (ZoomWindow != nullptr) {
+            ZoomWindow->hide();
+        }
         event->accept();
     } else {
         event->ignore();
@@ -415,7 +435,22 @@ void TMainDlg::Close1Click() {
     close();
 }
 
+void TMainDlg::ZoomWindow1Click() {
+    if (ZoomWindow == nullptr) {
+        ZoomWindow = new TZoomWindow(this);
+    }
+    ZoomWindow->Open();
+}
+
 // ---- Render pass ------------------------------------------------------------------------
+
+namespace {
+
+// What the window holds per picture pixel besides the picture itself: the full-resolution
+// render and mask while they are built.
+constexpr std::uint64_t ResultBytesPerPixel = 2 * sizeof(TColor32);
+
+} // namespace
 
 void TMainDlg::process_btnClick() {
     if (RenderLock || WorkFile.isEmpty() || !QFile::exists(WorkFile)) {
@@ -428,27 +463,26 @@ void TMainDlg::process_btnClick() {
     orgimg->setVisible(false);
     save_btn->setEnabled(false);
 
-    // Both results are rebuilt whole below. Buffers that already exist are kept rather than
-    // freed and made anew: when the size does not change their memory is reused, so a slider
-    // dragged over a large photograph does not pay for hundreds of megabytes of fresh pages
-    // at every step. A failed read empties them, as new buffers would be.
+    // The results of the last pass are gone; this pass's are described below and built at
+    // full resolution only when something reads them.
     if (!MaskBitmap) {
         MaskBitmap = std::make_unique<TBitmap32>();
     }
     if (!RenderBitmap) {
         RenderBitmap = std::make_unique<TBitmap32>();
     }
+    MaskBitmap->Resize(0, 0);
+    RenderBitmap->Resize(0, 0);
+    resultSource_ = ResultSource::Held;
+    resultsBuilt_ = true;
 
     // Whatever happens from here on, the progress bar ends at 0.
     const auto progressReset = qScopeGuard([bar = pb] { bar->setValue(0); });
 
     Log(QStringLiteral("Rendering..."), LogInfo);
 
-    try {
-        orgimg->Bitmap.ReadPictureFile(QFile::encodeName(WorkFile).toStdString());
-    } catch (const std::exception&) {
-        MaskBitmap->Resize(0, 0);
-        RenderBitmap->Resize(0, 0);
+    if (!ReadWorkingCopy()) {
+        ShowResult();
         Log(QStringLiteral("Unable to load file"), LogInfo);
         ShowPlainMessage(this, QStringLiteral("Unable to load file"));
         filename_txt->clear();
@@ -464,14 +498,104 @@ void TMainDlg::process_btnClick() {
     // A range of 0..0 would make the bar show a busy animation instead of progress.
     pb->setMaximum(std::max(PictureHeight, 1));
 
-    const Thresholds thresholds{dist_r->value(), dist_g->value(), dist_b->value()};
-    RenderPixels(orgimg->Bitmap, cc, thresholds, *RenderBitmap, *MaskBitmap,
-                 [this](std::int32_t row) { pb->setValue(row); });
-
-    img->Bitmap.CopyFrom(ShowMask ? MaskBitmap.get() : RenderBitmap.get());
+    ruleCc_ = cc;
+    ruleThresholds_ = Thresholds{dist_r->value(), dist_g->value(), dist_b->value()};
+    resultSource_ = ResultSource::Rule;
+    resultsBuilt_ = false;
+    ShowResult();
     img->setVisible(true);
     orgimg->setVisible(true);
     save_btn->setEnabled(true);
+}
+
+namespace {
+
+std::optional<struct stat> StatOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+} // namespace
+
+bool TMainDlg::ReadWorkingCopy() {
+    std::optional<FileStamp> stamp;
+    if (const auto info = StatOf(WorkFile)) {
+        stamp = FileStamp{info->st_dev, info->st_ino, info->st_size, info->st_mtim};
+    }
+    if (stamp && readStamp_ && *stamp == *readStamp_ && !orgimg->Bitmap.IsEmpty()) {
+        return true;
+    }
+    // Taken before the read: a change while it reads is seen by the next pass.
+    readStamp_.reset();
+    ++sourceGeneration_;
+    try {
+        PictureReadOptions options;
+        options.HeldBytesPerPixel = ResultBytesPerPixel;
+        ReadPictureFile(orgimg->Bitmap, QFile::encodeName(WorkFile).toStdString(), options);
+    } catch (const std::exception&) {
+        return false;
+    }
+    // A picture of the same size as the last one keeps the buffer: announce the new pixels.
+    orgimg->Bitmap.Changed();
+    readStamp_ = stamp;
+    return true;
+}
+
+void TMainDlg::BuildResults() {
+    if (resultsBuilt_ || !MaskBitmap || !RenderBitmap) {
+        return;
+    }
+    if (resultSource_ == ResultSource::Rule) {
+        RenderPixels(orgimg->Bitmap, ruleCc_, ruleThresholds_, *RenderBitmap, *MaskBitmap);
+    } else if (resultSource_ == ResultSource::Mask) {
+        tintavo::RecomposePicture(orgimg->Bitmap, *MaskBitmap, *RenderBitmap);
+    }
+    resultsBuilt_ = true;
+}
+
+void TMainDlg::ReleaseResults() {
+    if (resultSource_ == ResultSource::Held || !MaskBitmap || !RenderBitmap) {
+        return;
+    }
+    if (resultSource_ == ResultSource::Rule) {
+        MaskBitmap->Resize(0, 0);
+    }
+    RenderBitmap->Resize(0, 0);
+    resultsBuilt_ = false;
+}
+
+void TMainDlg::ShowResult() {
+    const bool mask = ShowMask;
+    const TBitmap32* source = &orgimg->Bitmap;
+    ViewContent content{source->Width(), source->Height(), {}};
+    if (resultSource_ == ResultSource::Rule) {
+        content.Sample = [source, mask, cc = ruleCc_,
+                          t = ruleThresholds_](const ViewSampling& sampling, TBitmap32& out) {
+            SampleRender(*source, cc, t, mask, sampling, out);
+        };
+    } else if (resultSource_ == ResultSource::Mask) {
+        const std::unique_ptr<TBitmap32>* held = &MaskBitmap;
+        content.Sample = [source, mask, held](const ViewSampling& sampling, TBitmap32& out) {
+            if (held->get() != nullptr) {
+                SampleRecomposed(*source, **held, mask, sampling, out);
+            }
+        };
+    } else {
+        const std::unique_ptr<TBitmap32>* held = mask ? &MaskBitmap : &RenderBitmap;
+        const TBitmap32* shown = held->get();
+        content = shown == nullptr
+                      ? ViewContent{}
+                      : ViewContent{shown->Width(), shown->Height(),
+                                    [held](const ViewSampling& sampling, TBitmap32& out) {
+                                        if (held->get() != nullptr) {
+                                            SamplePicture(**held, sampling, out);
+                                        }
+                                    }};
+    }
+    img->SetContent(std::move(content));
 }
 
 // ---- Mask filter -------------------------------------------------------------------------
@@ -482,9 +606,10 @@ void TMainDlg::filter_btnClick() {
     }
     const SelectionHistory::Step step(*History, SelectionHistory::Kind::Filter);
     Log(QStringLiteral("Filtering..."), LogInfo);
+    BuildResults();
     FilterMask(*MaskBitmap);
     RecomposeRender();
-    img->Bitmap.CopyFrom(ShowMask ? MaskBitmap.get() : RenderBitmap.get());
+    ShowResult();
 }
 
 void TMainDlg::RecomposeRender() {
@@ -493,7 +618,10 @@ void TMainDlg::RecomposeRender() {
     if (!MaskBitmap || !RenderBitmap || MaskBitmap->IsEmpty()) {
         return;
     }
-    tintavo::RecomposePicture(orgimg->Bitmap, *MaskBitmap, *RenderBitmap);
+    // The render follows from the picture and the mask: built when something reads it.
+    RenderBitmap->Resize(0, 0);
+    resultSource_ = ResultSource::Mask;
+    resultsBuilt_ = false;
 }
 
 // ---- Thresholds and display choice --------------------------------------------------------
@@ -539,12 +667,12 @@ void TMainDlg::reset_btnClick() {
 
 void TMainDlg::showpic_btnClick() {
     ShowMask = false;
-    img->Bitmap.CopyFrom(RenderBitmap.get());
+    ShowResult();
 }
 
 void TMainDlg::showmask_btnClick() {
     ShowMask = true;
-    img->Bitmap.CopyFrom(MaskBitmap.get());
+    ShowResult();
 }
 
 // ---- Colour probe and central colour -------------------------------------------------------
@@ -560,12 +688,16 @@ void TMainDlg::imgMouseMove(TImage32* Sender, Qt::KeyboardModifiers /*Shift*/, i
     }
     const std::int64_t px = std::int64_t{X} * PictureWidth / s.Right;
     const std::int64_t py = std::int64_t{Y} * PictureHeight / s.Bottom;
+    ProbeAt(static_cast<int>(std::min<std::int64_t>(px, INT32_MAX)),
+            static_cast<int>(std::min<std::int64_t>(py, INT32_MAX)));
+}
+
+void TMainDlg::ProbeAt(int px, int py) {
     // The picture read last is what the views show; never read outside it.
     if (px < 0 || py < 0 || px >= orgimg->Bitmap.Width() || py >= orgimg->Bitmap.Height()) {
         return;
     }
-    const TColor32 col =
-        orgimg->Bitmap.PixelAt(static_cast<std::int32_t>(px), static_cast<std::int32_t>(py));
+    const TColor32 col = orgimg->Bitmap.PixelAt(px, py);
     r_txt->setText(QString::number(RedOf(col)));
     g_txt->setText(QString::number(GreenOf(col)));
     b_txt->setText(QString::number(BlueOf(col)));
@@ -583,6 +715,10 @@ void TMainDlg::imgMouseDown(TImage32* /*Sender*/, Qt::MouseButton /*Button*/,
     if (X > r.Right || Y > r.Bottom) {
         return;
     }
+    PickCentralColor();
+}
+
+void TMainDlg::PickCentralColor() {
     rbase_txt->SetValue(r_txt->Value());
     gbase_txt->SetValue(g_txt->Value());
     bbase_txt->SetValue(b_txt->Value());

@@ -12,9 +12,17 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/RenderPass.h"
+#include "engine/ViewSampling.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCloseEvent;
@@ -38,6 +46,7 @@ class TImage32;
 class TTovikLog;
 class TWideOpenDialog;
 class TZelkLite;
+class TZoomWindow;
 
 // The application-events component: forwards the application's activation to whatever
 // handler is bound. The handler may unbind itself (clear OnActivate) to run only once.
@@ -132,6 +141,8 @@ public:
     QMenu* Edit1 = nullptr;
     QAction* Undo1 = nullptr;
     QAction* Redo1 = nullptr;
+    QMenu* View1 = nullptr;
+    QAction* ZoomWindow1 = nullptr;
     QMenu* N1 = nullptr;
     QAction* Openlogfile1 = nullptr;
     QAction* Checkforupdate1 = nullptr;
@@ -144,6 +155,8 @@ public:
     // Non-visual components.
     std::unique_ptr<TWideOpenDialog> WOD;
     TApplicationEvents* AppEvt = nullptr;
+    // The zoom window, made when first opened (owned by Qt's parent chain).
+    TZoomWindow* ZoomWindow = nullptr;
 
     // ---- Main-window state (all empty, zero or false at creation) ------------------------
     std::unique_ptr<TBitmap32> RenderBitmap;
@@ -164,9 +177,20 @@ public:
 
     // ---- Operations used across the window ----------------------------------------------
     void LoadPicture(const QString& Path);
-    // Rebuilds the render from the picture and the current mask (the engine's RecomposePicture)
-    // when both exist.
+    // Makes the render the one rebuilt from the picture and the current mask (the engine's
+    // RecomposePicture) when both exist; it is built at full resolution when needed.
     void RecomposeRender();
+    // The full-resolution RenderBitmap and MaskBitmap of the last pass (and filter). A pass
+    // brings the views up to date from the pixels they show only; whatever reads the two
+    // buffers calls this first (Filter and Save do). Does nothing when they are built.
+    void BuildResults();
+    // Lets go of full-resolution results that can be built again from the picture.
+    void ReleaseResults();
+    // The colour probe at picture pixel (px, py): the picture as read into the "On the fly
+    // Color" fields, and the distances to the Central Color. Outside the picture: nothing.
+    void ProbeAt(int px, int py);
+    // The Central Color becomes the colour the probe last showed, and the pass runs.
+    void PickCentralColor();
     // Adds a line to the run log when it exists (it is created at first activation).
     void Log(const QString& message, int level) const;
 
@@ -198,6 +222,7 @@ public slots:
 
     // Menu commands handled with the window.
     void Close1Click();
+    void ZoomWindow1Click();
     void Undo1Click();
     void Redo1Click();
 
@@ -230,6 +255,35 @@ private:
     void RestoreSelection(const Selection& selection);
     void SetTabOrder();
     void ApplyPreset(int red, int green, int blue);
+    bool ReadWorkingCopy();
+    // Points the left view at what the results show (the picture or the mask).
+    void ShowResult();
+
+    // The working copy as it was when the right view's picture was read from it: a pass
+    // reads it again only when it is another file or has changed since.
+    struct FileStamp {
+        dev_t Device = 0;
+        ino_t Inode = 0;
+        off_t Size = 0;
+        std::timespec Modified{};
+        friend bool operator==(const FileStamp& a, const FileStamp& b) {
+            return a.Device == b.Device && a.Inode == b.Inode && a.Size == b.Size &&
+                   a.Modified.tv_sec == b.Modified.tv_sec &&
+                   a.Modified.tv_nsec == b.Modified.tv_nsec;
+        }
+    };
+    std::optional<FileStamp> readStamp_;
+    // Names each picture read into the right view, for the views' sample cache.
+    std::uint64_t sourceGeneration_ = 0;
+    std::shared_ptr<SampleCache> sampleCache_ = std::make_shared<SampleCache>();
+    // Where the results come from: held as they are (before any pass, after a failed read),
+    // the pixel rule over the picture, or the filtered mask with the render recomposed
+    // from it. Unless built, the full-resolution buffers are empty.
+    enum class ResultSource { Held, Rule, Mask };
+    ResultSource resultSource_ = ResultSource::Held;
+    bool resultsBuilt_ = true;
+    CentralColor ruleCc_;
+    Thresholds ruleThresholds_;
     void ThresholdChanged(const QSlider* slider, QLabel* label);
 
     // Lifecycle members (activation, drops, closing, update outcome)

@@ -76,8 +76,13 @@ void TMainDlg::save_btnClick() {
     if (QFile::exists(temporary)) {
         QFile::remove(temporary);
     }
-    // A failure to write the temporary file reaches the general error report.
-    WriteJpegFile(*RenderBitmap, ToPath(temporary));
+    // A failure to write the temporary file reaches the general error report. The render is
+    // built at full resolution for the export only.
+    BuildResults();
+    {
+        const auto release = qScopeGuard([this] { ReleaseResults(); });
+        WriteJpegFile(*RenderBitmap, ToPath(temporary));
+    }
 
     const QString failure = CopyExportFile(temporary, target);
     if (!failure.isEmpty()) {

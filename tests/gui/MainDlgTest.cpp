@@ -7,15 +7,19 @@
 #include "engine/MaskFilter.h"
 #include "engine/PictureReader.h"
 #include "engine/RenderPass.h"
+#include "engine/ViewSampling.h"
 #include "files/C_WideDialogs.h"
 #include "files/PictureFiles.h"
 #include "platform/ProgramPath.h"
+#include "platform/Registry.h"
 #include "program/IntegerField.h"
 #include "program/SelectionHistory.h"
 #include "program/TApplication.h"
 #include "program/TImage32.h"
 #include "program/U_MainDlg.h"
+#include "program/ZoomWindow.h"
 #include "services/U_Log.h"
+#include "services/U_TovikUtils.h"
 #include "ui/U_MsgDlg.h"
 
 #include <QAction>
@@ -28,6 +32,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -38,6 +43,7 @@
 #include <QtTest>
 
 #include <deque>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -131,6 +137,28 @@ class MainDlgTest : public QObject {
         }
     }
 
+    // The full-resolution results, built as Filter and Save build them.
+    const TBitmap32& Render() const {
+        dlg_->BuildResults();
+        return *dlg_->RenderBitmap;
+    }
+    const TBitmap32& Mask() const {
+        dlg_->BuildResults();
+        return *dlg_->MaskBitmap;
+    }
+
+    // The left view shows `full`: a picture of its size, drawn as nearest-neighbour samples
+    // of exactly its pixels.
+    bool ShowsInLeftView(const TBitmap32& full) const {
+        const ViewContent shown = dlg_->img->Shown();
+        const TBitmap32& drawn = dlg_->img->Sampled();
+        TBitmap32 expected;
+        SamplePicture(full, FitSampling(full.Width(), full.Height(), drawn.Width(), drawn.Height()),
+                      expected);
+        return shown.Width == full.Width() && shown.Height == full.Height() &&
+               SameBitmap(drawn, expected);
+    }
+
     TBitmap32 Expected(int r, int g, int b, int t) const {
         TBitmap32 render;
         TBitmap32 mask;
@@ -182,7 +210,7 @@ private slots:
         QCOMPARE(dlg_->minimumSize(), dlg_->maximumSize());
         QVERIFY(!(dlg_->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(!dlg_->save_btn->isEnabled());
-        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+        QVERIFY(dlg_->img->Shown().IsEmpty());
         QVERIFY(dlg_->orgimg->Bitmap.IsEmpty());
         QCOMPARE(dlg_->instructions_lbl->text(),
                  QStringLiteral("\r\nStep 1 : Load your picture\r\nStep 2 : Set the Central "
@@ -296,8 +324,8 @@ private slots:
         QVERIFY(!dlg_->orgimg->isHidden());
         QCOMPARE(dlg_->pb->value(), 0);
         QCOMPARE(dlg_->pb->maximum(), 48);
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(0, 0, 0, 40)));
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+        QVERIFY(SameBitmap(Render(), Expected(0, 0, 0, 40)));
+        QVERIFY(ShowsInLeftView(Render()));
         // The chooser offers the loaded picture next time, for a load or an export.
         Choose(std::nullopt);
         dlg_->save_btnClick();
@@ -309,7 +337,7 @@ private slots:
         Load(WriteJpeg(root() / "photo.jpg", 32, 32));
         QCOMPARE(Renders(), 4);
         QCOMPARE(dlg_->distb_lbl->text(), QStringLiteral("40"));
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(0, 0, 0, 40)));
+        QVERIFY(SameBitmap(Render(), Expected(0, 0, 0, 40)));
     }
 
     void loadKeepsTheCentralColourAndClearsMask() {
@@ -320,7 +348,7 @@ private slots:
         Load(WriteJpeg(root() / "b.jpg", 48, 16));
         QCOMPARE(dlg_->rbase_txt->text(), QStringLiteral("120"));
         QVERIFY(!dlg_->ShowMask);
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+        QVERIFY(ShowsInLeftView(Render()));
     }
 
     void renderFollowsTheCentralColourAndThresholds() {
@@ -332,20 +360,20 @@ private slots:
         // Typing the Central Color renders nothing.
         QCOMPARE(Renders(), 1);
         dlg_->process_btnClick();
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, Expected(100, 80, 60, 40)));
+        QVERIFY(SameBitmap(Render(), Expected(100, 80, 60, 40)));
         // A Central Color out of range keeps no pixel with a threshold below 45.
         dlg_->rbase_txt->setText(QStringLiteral("300"));
         dlg_->process_btnClick();
         for (int y = 0; y < 30; ++y) {
             for (int x = 0; x < 40; ++x) {
-                QCOMPARE(dlg_->MaskBitmap->PixelAt(x, y), MaskGreyed);
+                QCOMPARE(Mask().PixelAt(x, y), MaskGreyed);
             }
         }
         // Reset: thresholds 255 keep every pixel of a Central Color in range.
         dlg_->rbase_txt->setText(QStringLiteral("10"));
         dlg_->reset_btnClick();
         QCOMPARE(dlg_->distr_lbl->text(), QStringLiteral("255"));
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, dlg_->orgimg->Bitmap));
+        QVERIFY(SameBitmap(Render(), dlg_->orgimg->Bitmap));
     }
 
     void presetsRenderAtMostOnce() {
@@ -387,6 +415,178 @@ private slots:
         // ... but the program setting a slider where it stands runs nothing.
         dlg_->dist_g->setValue(255);
         QCOMPARE(Renders(), before + 7);
+    }
+
+    // A drag brings the left view up to date from the pixels it shows; whatever reads the
+    // full results right after it (Save, Filter) gets those of the final settings.
+    void aDragShowsAndExportsItsFinalSettings() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 640, 480));
+        dlg_->rbase_txt->setText(QStringLiteral("120"));
+        dlg_->gbase_txt->setText(QStringLiteral("90"));
+        const int before = Renders();
+        for (int i = 0; i < 7; ++i) {
+            dlg_->dist_r->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            dlg_->dist_g->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        }
+        QCOMPARE(Renders(), before + 14);
+        TBitmap32 render;
+        TBitmap32 mask;
+        RenderPixels(dlg_->orgimg->Bitmap, CentralColor{120, 90, 0}, Thresholds{47, 33, 40}, render,
+                     mask);
+        QVERIFY(ShowsInLeftView(render));
+        dlg_->showmask_btnClick();
+        QVERIFY(ShowsInLeftView(mask));
+
+        const fs::path target = root() / "drag.jpg";
+        Choose(QString::fromStdString(target.string()));
+        dlg_->save_btnClick();
+        const std::vector<std::uint8_t> expected = EncodeJpeg(render);
+        QCOMPARE(test::readFile(target), std::string(expected.begin(), expected.end()));
+
+        dlg_->dist_r->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        dlg_->filter_btnClick();
+        RenderPixels(dlg_->orgimg->Bitmap, CentralColor{120, 90, 0}, Thresholds{46, 33, 40}, render,
+                     mask);
+        FilterMask(mask);
+        QVERIFY(ShowsInLeftView(mask));
+        QVERIFY(SameBitmap(Mask(), mask));
+        tintavo::RecomposePicture(dlg_->orgimg->Bitmap, mask, render);
+        QVERIFY(SameBitmap(Render(), render));
+    }
+
+    // The picture is decoded once, and again as soon as the working copy changes on disk,
+    // even in place, to the same size, within the same second.
+    void aChangedWorkingCopyIsReadAgain() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 64, 48));
+        const fs::path work = dlg_->WorkFile.toStdString();
+        struct stat before {};
+        QCOMPARE(::stat(work.c_str(), &before), 0);
+        TBitmap32 other = Pattern(64, 48);
+        for (int y = 0; y < 48; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                other.SetPixelAt(x, y, ~other.PixelAt(x, y) | 0xFF000000u);
+            }
+        }
+        const std::vector<std::uint8_t> bytes = EncodeJpeg(other);
+        test::writeFile(work, std::string(bytes.begin(), bytes.end()));
+        timespec times[2] = {before.st_atim, before.st_mtim};
+        times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
+        QCOMPARE(::utimensat(AT_FDCWD, work.c_str(), times, 0), 0);
+        dlg_->process_btnClick();
+        TBitmap32 read;
+        ReadPictureFile(read, work);
+        QVERIFY(SameBitmap(dlg_->orgimg->Bitmap, read));
+        QVERIFY(ShowsInLeftView(Expected(0, 0, 0, 40)));
+        // Replaced by a file that is no picture: read again, and reported.
+        const fs::path text = root() / "notes.txt";
+        test::writeFile(text, "no picture\n");
+        fs::rename(text, work);
+        dlg_->process_btnClick();
+        QCOMPARE(Count(QStringLiteral("Unable to load file")), 1);
+        QVERIFY(dlg_->WorkFile.isEmpty());
+    }
+
+    // A pointer event as the zoom window's picture area receives it.
+    static void SendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButton button) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
+        QMouseEvent event(type, at, view->mapToGlobal(at), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &event);
+    }
+
+    // At 100 % the zoom window probes the very pixel drawn under the pointer, and a click
+    // there sets the Central Color and renders as the same pixel pressed on a main view.
+    void zoomWindowProbesAndPicksAsTheMainViews() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 1000, 800));
+        // "View" sits right before "?".
+        const QList<QAction*> menus = dlg_->menuBar()->actions();
+        QCOMPARE(menus.at(menus.size() - 2)->text(), QStringLiteral("View"));
+        QCOMPARE(dlg_->ZoomWindow1->shortcut(), QKeySequence(QStringLiteral("Ctrl+E")));
+        dlg_->ZoomWindow1->trigger();
+        TZoomWindow* zoom = dlg_->ZoomWindow;
+        QVERIFY(zoom != nullptr && zoom->isVisible());
+        QCOMPARE(zoom->windowTitle(), QStringLiteral("Zoom - Tintavo"));
+        QTest::keyClick(zoom->View, Qt::Key_1);
+        QCOMPARE(zoom->View->Zoom(), 1.0);
+        const QPoint corner = *zoom->View->PictureAt(QPointF(0, 0));
+        // The picture as read (Space held) drawn 1:1: the probe reads what is drawn there.
+        QTest::keyPress(zoom->View, Qt::Key_Space);
+        zoom->View->grab();
+        const QPointF at(266 - corner.x(), 266 - corner.y());
+        SendMouse(zoom->View, QEvent::MouseMove, at, Qt::NoButton);
+        const TColor32 col = dlg_->orgimg->Bitmap.PixelAt(266, 266);
+        QCOMPARE(zoom->View->Drawn().PixelAt(static_cast<int>(at.x()), static_cast<int>(at.y())),
+                 col);
+        QCOMPARE(dlg_->r_txt->Value(), static_cast<int>(RedOf(col)));
+        QCOMPARE(dlg_->b_txt->Value(), static_cast<int>(BlueOf(col)));
+        QVERIFY(zoom->Status->text().contains(QStringLiteral("x 266  y 266")));
+        QTest::keyRelease(zoom->View, Qt::Key_Space);
+
+        const int before = Renders();
+        SendMouse(zoom->View, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        SendMouse(zoom->View, QEvent::MouseButtonRelease, at, Qt::LeftButton);
+        QCOMPARE(Renders(), before + 1);
+        const fs::path fromZoom = root() / "zoom.jpg";
+        Choose(QString::fromStdString(fromZoom.string()));
+        dlg_->save_btnClick();
+        const QString cc = dlg_->rbase_txt->text() + dlg_->gbase_txt->text();
+
+        // The same pixel on the main view: 1000 x 800 is drawn 375 x 300 there.
+        dlg_->rbase_txt->setText(QStringLiteral("0"));
+        dlg_->imgMouseMove(dlg_->img, {}, 100, 100);
+        dlg_->imgMouseDown(dlg_->img, Qt::LeftButton, {}, 100, 100);
+        QCOMPARE(dlg_->rbase_txt->text() + dlg_->gbase_txt->text(), cc);
+        const fs::path fromView = root() / "view.jpg";
+        Choose(QString::fromStdString(fromView.string()));
+        dlg_->save_btnClick();
+        QCOMPARE(test::readFile(fromZoom), test::readFile(fromView));
+        // A drag pans instead of picking.
+        SendMouse(zoom->View, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        SendMouse(zoom->View, QEvent::MouseMove, at + QPointF(30, 20), Qt::LeftButton);
+        SendMouse(zoom->View, QEvent::MouseButtonRelease, at + QPointF(30, 20), Qt::LeftButton);
+        QCOMPARE(Renders(), before + 2);
+        QCOMPARE(*zoom->View->PictureAt(QPointF(0, 0)), corner - QPoint(30, 20));
+    }
+
+    // Zoom and pan stop at their limits, a tiny window still draws, and the zoom window
+    // follows the left view and keeps its zoom as a setting.
+    void zoomWindowClampsFollowsAndKeepsItsZoom() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 300, 200));
+        dlg_->ZoomWindow1Click();
+        TZoomView* view = dlg_->ZoomWindow->View;
+        view->ZoomTo(1000, QPointF(5, 5));
+        QCOMPARE(view->Zoom(), TZoomView::MaxZoom);
+        view->ZoomTo(0, QPointF(5, 5));
+        QCOMPARE(view->Zoom(), TZoomView::MinZoom);
+        QTest::keyClick(view, Qt::Key_0);
+        QVERIFY(view->Fits());
+        dlg_->showmask_btnClick();
+        view->grab();
+        TBitmap32 mask;
+        TBitmap32 render;
+        RenderPixels(dlg_->orgimg->Bitmap, CentralColor{}, Thresholds{40, 40, 40}, render, mask);
+        const TBitmap32& drawn = view->Drawn();
+        QVERIFY(drawn.Width() > 300);
+        const QPointF origin = view->DrawnRect().topLeft();
+        for (int y = 0; y < drawn.Height(); y += 7) {
+            for (int x = 0; x < drawn.Width(); x += 5) {
+                const QPoint at = *view->PictureAt(origin + QPointF(x, y));
+                QCOMPARE(drawn.PixelAt(x, y), mask.PixelAt(at.x(), at.y()));
+            }
+        }
+        QTest::keyClick(view, Qt::Key_Plus);
+        QTest::keyClick(view, Qt::Key_Plus);
+        dlg_->ZoomWindow->resize(2, 2);
+        QVERIFY(!dlg_->ZoomWindow->grab().isNull());
+        const QString kept = view->ZoomText();
+        dlg_->ZoomWindow->close();
+        const auto value = platform::RegReadValue(platform::RegRoot::CurrentUser,
+                                                  ProductKeyPath("Tintavo"), "ZoomWindowZoom");
+        QVERIFY(value.has_value());
+        QCOMPARE(QString::fromStdString(value->data), kept);
     }
 
     void probeMapsViewPointsToPicturePixels() {
@@ -499,38 +699,38 @@ private slots:
         dlg_->gbase_txt->setText(QStringLiteral("120"));
         dlg_->bbase_txt->setText(QStringLiteral("120"));
         dlg_->process_btnClick();
-        TBitmap32 mask = Copy(*dlg_->MaskBitmap);
+        TBitmap32 mask = Copy(Mask());
         FilterMask(mask);
         TBitmap32 render;
         tintavo::RecomposePicture(dlg_->orgimg->Bitmap, mask, render);
 
         dlg_->filter_btnClick();
         QCOMPARE(Count(QStringLiteral("Filtering...")), 1);
-        QVERIFY(SameBitmap(*dlg_->MaskBitmap, mask));
-        QVERIFY(SameBitmap(*dlg_->RenderBitmap, render));
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, render));
+        QVERIFY(SameBitmap(Mask(), mask));
+        QVERIFY(SameBitmap(Render(), render));
+        QVERIFY(ShowsInLeftView(render));
         // "Picture" afterwards shows the recomposed picture; "Mask" the cleaned mask.
         dlg_->showmask_btnClick();
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, mask));
+        QVERIFY(ShowsInLeftView(mask));
         dlg_->showpic_btnClick();
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, render));
+        QVERIFY(ShowsInLeftView(render));
     }
 
     void maskAndPictureChooseTheLeftView() {
         dlg_->showmask_btnClick();
         QVERIFY(dlg_->ShowMask);
-        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+        QVERIFY(dlg_->img->Shown().IsEmpty());
         SetThresholds(40);
         Load(WriteJpeg(root() / "photo.jpg", 32, 24));
         dlg_->showmask_btnClick();
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->MaskBitmap));
+        QVERIFY(ShowsInLeftView(Mask()));
         // A threshold change re-renders and keeps the mask on show.
         dlg_->dist_r->setValue(90);
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->MaskBitmap));
+        QVERIFY(ShowsInLeftView(Mask()));
         QVERIFY(SameBitmap(dlg_->orgimg->Bitmap, Copy(dlg_->orgimg->Bitmap)));
         dlg_->showpic_btnClick();
         QVERIFY(!dlg_->ShowMask);
-        QVERIFY(SameBitmap(dlg_->img->Bitmap, *dlg_->RenderBitmap));
+        QVERIFY(ShowsInLeftView(Render()));
     }
 
     void aFileThatIsNoPictureIsReportedOnce() {
@@ -562,7 +762,7 @@ private slots:
         // Filter still logs and empties the left view; nothing visible changes.
         dlg_->filter_btnClick();
         QCOMPARE(Count(QStringLiteral("Filtering...")), 1);
-        QVERIFY(dlg_->img->Bitmap.IsEmpty());
+        QVERIFY(dlg_->img->Shown().IsEmpty());
     }
 
     void aMissingFileLeavesThePreviousPicture() {
@@ -575,7 +775,7 @@ private slots:
         QVERIFY(asked_.empty());
         QVERIFY(dlg_->save_btn->isEnabled());
         QVERIFY(!dlg_->img->isHidden());
-        QCOMPARE(dlg_->img->Bitmap.Width(), 32);
+        QCOMPARE(dlg_->img->Shown().Width, 32);
     }
 
     void loadingTheWorkingCopyItselfKeepsIt() {
@@ -613,7 +813,7 @@ private slots:
         QVERIFY((fs::status(written).permissions() & fs::perms::others_read) != fs::perms::none);
         QCOMPARE(
             Count(QStringLiteral("Exporting to : ") + QString::fromStdString(written.string())), 1);
-        const std::vector<std::uint8_t> expected = EncodeJpeg(*dlg_->RenderBitmap);
+        const std::vector<std::uint8_t> expected = EncodeJpeg(Render());
         const std::string bytes = test::readFile(written);
         QCOMPARE(bytes.size(), expected.size());
         QVERIFY(
@@ -651,7 +851,7 @@ private slots:
         Choose(QString::fromStdString(target.string()));
         dlg_->save_btnClick();
         QCOMPARE(asked_.size(), size_t{2});
-        QCOMPARE(test::readFile(target).size(), EncodeJpeg(*dlg_->RenderBitmap).size());
+        QCOMPARE(test::readFile(target).size(), EncodeJpeg(Render()).size());
     }
 
     void anUnwritableTemporaryFileIsReportedAndTheTargetUntouched() {
@@ -694,7 +894,7 @@ private slots:
             for (const QSlider* s : {dlg_->dist_r, dlg_->dist_g, dlg_->dist_b}) {
                 values.append(QString::number(s->value()));
             }
-            return State{values, Copy(*dlg_->RenderBitmap)};
+            return State{values, Copy(Render())};
         };
         std::vector<State> states;
         states.push_back(state());
@@ -732,7 +932,7 @@ private slots:
             const State now = state();
             QCOMPARE(now.values, states[i].values);
             QVERIFY(SameBitmap(now.render, states[i].render));
-            QVERIFY(SameBitmap(dlg_->img->Bitmap, states[i].render));
+            QVERIFY(ShowsInLeftView(states[i].render));
         };
         for (std::size_t i = states.size() - 1; i-- > 0;) {
             const int renders = Renders();

@@ -1,8 +1,10 @@
 // Draws the main window into a PNG, before or after loading a picture, to check the layout
-// by eye: grab_window OUT.png [PICTURE [X Y]]. X Y: a press on the right view there.
+// by eye: grab_window OUT.png [PICTURE [X Y [ZOOM.png]]]. X Y: a press on the right view
+// there; ZOOM.png: the zoom window too, at fit.
 
 #include "program/TApplication.h"
 #include "program/U_MainDlg.h"
+#include "program/ZoomWindow.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -33,5 +35,12 @@ int main(int argc, char* argv[]) {
         window.imgMouseMove(window.orgimg, {}, x + 5, y + 5);
     }
     QApplication::processEvents();
+    if (argc >= 6) {
+        window.ZoomWindow1Click();
+        QApplication::processEvents();
+        if (!window.ZoomWindow->grab().save(QString::fromLocal8Bit(argv[5]))) {
+            return 1;
+        }
+    }
     return window.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }

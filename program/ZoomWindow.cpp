@@ -1,0 +1,440 @@
+#include "program/ZoomWindow.h"
+
+#include "engine/ViewSampling.h"
+#include "platform/ProductIdentity.h"
+#include "platform/Registry.h"
+#include "program/TImage32.h"
+#include "program/U_MainDlg.h"
+#include "services/U_TovikUtils.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tintavo {
+
+namespace {
+
+// A left press that moves less than this stays a click.
+constexpr double ClickSlop = 4;
+// Sub-samples per device pixel and axis, at most, of the smooth reduction.
+constexpr int MaxReduction = 2;
+
+constexpr char PlaceSetting[] = "ZoomWindowPlace";
+constexpr char ZoomSetting[] = "ZoomWindowZoom";
+
+std::string ProductKey() {
+    return ProductKeyPath(ApplicationTitle);
+}
+
+QString ReadSetting(const char* name) {
+    const auto value = platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKey(), name);
+    if (!value || value->type != platform::REG_SZ) {
+        return {};
+    }
+    return QString::fromStdString(value->data);
+}
+
+} // namespace
+
+// ---- The window ---------------------------------------------------------------------------
+
+TZoomWindow::TZoomWindow(TMainDlg* owner) : QWidget(owner, Qt::Window), owner_(owner) {
+    setWindowTitle(QStringLiteral("Zoom - ") + QString::fromLatin1(ApplicationTitle));
+    setAttribute(Qt::WA_QuitOnClose, false);
+    View = new TZoomView(owner, this);
+    Status = new QLabel(this);
+    Status->setText(QStringLiteral(" "));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(View, 1);
+    layout->addWidget(Status);
+    setFocusProxy(View);
+    resize(640, 480);
+
+    keepTimer_ = new QTimer(this);
+    keepTimer_->setSingleShot(true);
+    keepTimer_->setInterval(500);
+    connect(keepTimer_, &QTimer::timeout, this, [this] { Keep(); });
+    connect(View, &TZoomView::ZoomChanged, this, [this] { KeepSoon(); });
+    connect(View, &TZoomView::StatusChanged, Status, &QLabel::setText);
+    // It follows whatever the left view shows, and the picture as read.
+    for (TImage32* view : {owner->img, owner->orgimg}) {
+        connect(view, &TImage32::ContentChanged, View, [this] {
+            View->update();
+            View->ShowStatus();
+        });
+    }
+}
+
+TZoomWindow::~TZoomWindow() = default;
+
+void TZoomWindow::Open() {
+    if (!restored_) {
+        restored_ = true;
+        Restore();
+    }
+    View->ShowStatus();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TZoomWindow::Restore() {
+    // Created while the program runs, so that later keeping only sets values of a key that
+    // exists: once closing has taken the key away, nothing brings it back.
+    (void)platform::RegCreateKey(ProductKey());
+    const QStringList place = ReadSetting(PlaceSetting).split(u',');
+    if (place.size() == 4) {
+        bool ok[4] = {};
+        const QRect r(place[0].toInt(&ok[0]), place[1].toInt(&ok[1]), place[2].toInt(&ok[2]),
+                      place[3].toInt(&ok[3]));
+        if (ok[0] && ok[1] && ok[2] && ok[3] && r.width() > 0 && r.height() > 0 &&
+            r.width() <= 16384 && r.height() <= 16384) {
+            resize(r.size());
+            // A place on no screen any more would leave the window out of reach.
+            if (QGuiApplication::screenAt(r.center()) != nullptr) {
+                move(r.topLeft());
+            }
+        }
+    }
+    View->SetZoomText(ReadSetting(ZoomSetting));
+}
+
+void TZoomWindow::Keep() {
+    if (!restored_) {
+        return;
+    }
+    const QRect r = geometry();
+    const QString place =
+        QStringLiteral("%1,%2,%3,%4").arg(r.left()).arg(r.top()).arg(r.width()).arg(r.height());
+    (void)platform::RegSetValue(ProductKey(),
+                                platform::RegValue::String(PlaceSetting, place.toStdString()));
+    (void)platform::RegSetValue(
+        ProductKey(), platform::RegValue::String(ZoomSetting, View->ZoomText().toStdString()));
+}
+
+void TZoomWindow::KeepSoon() {
+    if (restored_ && isVisible()) {
+        keepTimer_->start();
+    }
+}
+
+void TZoomWindow::closeEvent(QCloseEvent* event) {
+    keepTimer_->stop();
+    Keep();
+    event->accept();
+}
+
+void TZoomWindow::hideEvent(QHideEvent* event) {
+    keepTimer_->stop();
+    QWidget::hideEvent(event);
+}
+
+void TZoomWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    KeepSoon();
+}
+
+void TZoomWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    KeepSoon();
+}
+
+// ---- The picture area ---------------------------------------------------------------------
+
+TZoomView::TZoomView(TMainDlg* owner, QWidget* parent) : QWidget(parent), owner_(owner) {
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+    setMinimumSize(1, 1);
+}
+
+QSize TZoomView::PictureSize() const {
+    const ViewContent content = owner_->img->Shown();
+    if (!content.IsEmpty()) {
+        return {content.Width, content.Height};
+    }
+    return {owner_->orgimg->Bitmap.Width(), owner_->orgimg->Bitmap.Height()};
+}
+
+double TZoomView::Zoom() const {
+    if (!fit_) {
+        return zoom_;
+    }
+    const QSize picture = PictureSize();
+    if (picture.isEmpty() || width() <= 0 || height() <= 0) {
+        return 1;
+    }
+    const double fit = std::min(static_cast<double>(width()) / picture.width(),
+                                static_cast<double>(height()) / picture.height());
+    return std::clamp(fit, MinZoom, MaxZoom);
+}
+
+void TZoomView::Clamp() {
+    const QSize picture = PictureSize();
+    const double z = Zoom();
+    const auto axis = [z](double origin, double view, double size) {
+        const double visible = view / z;
+        // A picture smaller than the view sits in its middle; a larger one covers it.
+        return visible >= size ? (size - visible) / 2 : std::clamp(origin, 0.0, size - visible);
+    };
+    origin_.setX(axis(origin_.x(), width(), picture.width()));
+    origin_.setY(axis(origin_.y(), height(), picture.height()));
+}
+
+void TZoomView::FitToWindow() {
+    fit_ = true;
+    Clamp();
+    update();
+    emit ZoomChanged();
+    ShowStatus();
+}
+
+void TZoomView::ZoomTo(double zoom, QPointF around) {
+    if (!std::isfinite(zoom)) {
+        return;
+    }
+    const double before = Zoom();
+    const QPointF at = origin_ + around / before;
+    fit_ = false;
+    zoom_ = std::clamp(zoom, MinZoom, MaxZoom);
+    origin_ = at - around / zoom_;
+    Clamp();
+    update();
+    emit ZoomChanged();
+    ShowStatus();
+}
+
+std::optional<QPoint> TZoomView::PictureAt(QPointF point) const {
+    const QSize picture = PictureSize();
+    if (picture.isEmpty() || point.x() < 0 || point.y() < 0 || point.x() >= width() ||
+        point.y() >= height()) {
+        return std::nullopt;
+    }
+    // The point's pixel centre, mapped as the drawing maps device pixels.
+    const double z = Zoom();
+    const double x = std::floor(origin_.x() + (std::floor(point.x()) + 0.5) / z);
+    const double y = std::floor(origin_.y() + (std::floor(point.y()) + 0.5) / z);
+    if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) {
+        return std::nullopt;
+    }
+    return QPoint(static_cast<int>(x), static_cast<int>(y));
+}
+
+void TZoomView::SetShowPicture(bool shown) {
+    if (showPicture_ != shown) {
+        showPicture_ = shown;
+        update();
+    }
+}
+
+QString TZoomView::ZoomText() const {
+    return fit_ ? QStringLiteral("fit") : QString::number(zoom_, 'g', 8);
+}
+
+void TZoomView::SetZoomText(const QString& text) {
+    bool ok = false;
+    const double zoom = text.toDouble(&ok);
+    if (ok && std::isfinite(zoom) && zoom > 0) {
+        fit_ = false;
+        zoom_ = std::clamp(zoom, MinZoom, MaxZoom);
+    } else {
+        fit_ = true;
+    }
+    Clamp();
+    update();
+}
+
+void TZoomView::Render() {
+    Clamp();
+    const ViewContent content = showPicture_ ? owner_->orgimg->Shown() : owner_->img->Shown();
+    const double ratio = devicePixelRatioF();
+    const double z = Zoom();
+    // The part of the view the picture covers, in device pixels.
+    const auto span = [&](double origin, double view, int size) {
+        const double first = std::max(0.0, -origin * z);
+        const double last = std::min(view, (size - origin) * z);
+        return std::pair<long, long>(std::lround(first * ratio), std::lround(last * ratio));
+    };
+    const auto [x0, x1] = span(origin_.x(), width(), content.Width);
+    const auto [y0, y1] = span(origin_.y(), height(), content.Height);
+    drawnRect_ = {};
+    if (content.IsEmpty() || x1 <= x0 || y1 <= y0) {
+        drawn_.Resize(0, 0);
+        return;
+    }
+    const double deviceZoom = z * ratio;
+    // Below one picture pixel per device pixel, each device pixel averages a few samples.
+    const int k = deviceZoom >= 1
+                      ? 1
+                      : std::clamp(static_cast<int>(std::ceil(1 / deviceZoom)), 1, MaxReduction);
+    const ViewSampling sampling =
+        ScaledSampling(content.Width, content.Height, static_cast<std::int32_t>((x1 - x0) * k),
+                       static_cast<std::int32_t>((y1 - y0) * k), origin_.x() + x0 / deviceZoom,
+                       origin_.y() + y0 / deviceZoom, deviceZoom * k);
+    if (k == 1) {
+        content.Sample(sampling, drawn_);
+    } else {
+        content.Sample(sampling, fine_);
+        BoxReduce(fine_, k, drawn_);
+    }
+    drawnRect_ = QRectF(x0 / ratio, y0 / ratio, (x1 - x0) / ratio, (y1 - y0) / ratio);
+}
+
+void TZoomView::paintEvent(QPaintEvent* /*event*/) {
+    Render();
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Dark));
+    if (drawn_.IsEmpty()) {
+        return;
+    }
+    QImage image(reinterpret_cast<const uchar*>(drawn_.Bits()), drawn_.Width(), drawn_.Height(),
+                 static_cast<qsizetype>(drawn_.Width()) * 4, QImage::Format_RGB32);
+    image.setDevicePixelRatio(devicePixelRatioF());
+    painter.drawImage(drawnRect_.topLeft(), image);
+}
+
+void TZoomView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Clamp();
+    ShowStatus();
+}
+
+void TZoomView::wheelEvent(QWheelEvent* event) {
+    const double notches = event->angleDelta().y() / 120.0;
+    if (notches != 0) {
+        ZoomBy(std::pow(2.0, notches / 2), event->position());
+    }
+    event->accept();
+}
+
+void TZoomView::mousePressEvent(QMouseEvent* event) {
+    const QPointF at = event->position();
+    lastPan_ = at;
+    if (event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && spaceHeld_)) {
+        panning_ = true;
+    } else if (event->button() == Qt::LeftButton) {
+        pressedAt_ = at;
+        panning_ = false;
+    } else {
+        Pick(at);
+    }
+}
+
+void TZoomView::mouseMoveEvent(QMouseEvent* event) {
+    const QPointF at = event->position();
+    Probe(at);
+    if (!panning_ && pressedAt_) {
+        const QPointF moved = at - *pressedAt_;
+        panning_ = std::hypot(moved.x(), moved.y()) > ClickSlop;
+    }
+    if (panning_ && event->buttons() != Qt::NoButton) {
+        PanBy(at - lastPan_);
+    }
+    lastPan_ = at;
+}
+
+void TZoomView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && pressedAt_ && !panning_) {
+        const QPointF at = *pressedAt_;
+        pressedAt_.reset();
+        Pick(at);
+        return;
+    }
+    if (event->button() == Qt::LeftButton || event->button() == Qt::MiddleButton) {
+        pressedAt_.reset();
+        panning_ = false;
+    }
+}
+
+void TZoomView::keyPressEvent(QKeyEvent* event) {
+    const QPointF pointer =
+        rect().contains(lastPointer_.toPoint()) ? lastPointer_ : QPointF(rect().center());
+    switch (event->key()) {
+    case Qt::Key_1:
+        ZoomTo(1, pointer);
+        break;
+    case Qt::Key_0:
+        FitToWindow();
+        break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        ZoomBy(2, pointer);
+        break;
+    case Qt::Key_Minus:
+        ZoomBy(0.5, pointer);
+        break;
+    case Qt::Key_Space:
+        if (!event->isAutoRepeat()) {
+            spaceHeld_ = true;
+            SetShowPicture(true);
+        }
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void TZoomView::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        spaceHeld_ = false;
+        SetShowPicture(false);
+        return;
+    }
+    QWidget::keyReleaseEvent(event);
+}
+
+void TZoomView::PanBy(QPointF delta) {
+    origin_ -= delta / Zoom();
+    Clamp();
+    update();
+}
+
+void TZoomView::Pick(QPointF point) {
+    const std::optional<QPoint> at = PictureAt(point);
+    if (!at) {
+        return;
+    }
+    owner_->ProbeAt(at->x(), at->y());
+    owner_->PickCentralColor();
+}
+
+void TZoomView::Probe(QPointF point) {
+    lastPointer_ = point;
+    if (const std::optional<QPoint> at = PictureAt(point)) {
+        owner_->ProbeAt(at->x(), at->y());
+    }
+    ShowStatus();
+}
+
+void TZoomView::ShowStatus() {
+    const double z = Zoom();
+    QString text = QStringLiteral("Zoom %1 %").arg(z * 100, 0, 'f', z < 0.1 ? 1 : 0);
+    const std::optional<QPoint> at = PictureAt(lastPointer_);
+    const TBitmap32& picture = owner_->orgimg->Bitmap;
+    if (at && at->x() < picture.Width() && at->y() < picture.Height()) {
+        const TColor32 col = picture.PixelAt(at->x(), at->y());
+        text += QStringLiteral("   x %1  y %2   R %3  G %4  B %5")
+                    .arg(at->x())
+                    .arg(at->y())
+                    .arg(RedOf(col))
+                    .arg(GreenOf(col))
+                    .arg(BlueOf(col));
+    }
+    emit StatusChanged(text);
+}
+
+} // namespace tintavo

@@ -1,0 +1,261 @@
+// The window on large photographs (a benchmark, not a test: `make window-bench`). For each size
+// (6, 24 and 96 megapixels, or the sizes given as WIDTHxHEIGHT arguments) it times a slider
+// step up to the repainted left view, and up to the repainted zoom window at fit and at
+// 100 %, each as a ratio to one decode of the same photograph measured in the same run; the
+// longest single step of the GUI thread; and what the window holds per picture pixel after
+// loading and rendering, beyond what it held before. The photographs are generated once into
+// the build folder.
+
+#include "engine/JpegWriter.h"
+#include "engine/PictureReader.h"
+#include "engine/TBitmap32.h"
+#include "program/TApplication.h"
+#include "program/TImage32.h"
+#include "program/U_MainDlg.h"
+#include "program/ZoomWindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSlider>
+#include <QTemporaryDir>
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tintavo::TBitmap32;
+using tintavo::TColor32;
+
+// Smooth random relief: hashed lattice values blended between grid points.
+double Lattice(std::int32_t x, std::int32_t y) {
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 0x8DA6B343u ^ static_cast<std::uint32_t>(y) * 0xD8163841u;
+    h ^= h >> 13;
+    h *= 0x5BD1E995u;
+    h ^= h >> 15;
+    return static_cast<double>(h & 0xFFFF) / 65535.0;
+}
+
+double ValueNoise(double x, double y) {
+    const auto x0 = static_cast<std::int32_t>(std::floor(x));
+    const auto y0 = static_cast<std::int32_t>(std::floor(y));
+    const double fx = x - x0;
+    const double fy = y - y0;
+    const double sx = fx * fx * (3 - 2 * fx);
+    const double sy = fy * fy * (3 - 2 * fy);
+    const double top = Lattice(x0, y0) * (1 - sx) + Lattice(x0 + 1, y0) * sx;
+    const double bottom = Lattice(x0, y0 + 1) * (1 - sx) + Lattice(x0 + 1, y0 + 1) * sx;
+    return top * (1 - sy) + bottom * sy;
+}
+
+// Gradients, detail at several scales, a soft-edged subject and sensor noise, so the JPEG
+// costs about what a camera's photograph of that size costs to decode.
+TBitmap32 MakePhotograph(std::int32_t width, std::int32_t height) {
+    TBitmap32 photo;
+    photo.Resize(width, height);
+    std::uint64_t random = 42;
+    for (std::int32_t y = 0; y < height; ++y) {
+        TColor32* row = photo.ScanLine(y);
+        const double fy = static_cast<double>(y) / height;
+        for (std::int32_t x = 0; x < width; ++x) {
+            const double fx = static_cast<double>(x) / width;
+            double detail = 0;
+            double amplitude = 90;
+            for (double scale = 1.0 / 64; scale < 1; scale *= 2, amplitude *= 0.7) {
+                detail += amplitude * (ValueNoise(x * scale, y * scale) - 0.5);
+            }
+            const double dx = (fx - 0.5) / 0.15;
+            const double dy = (fy - 0.55) / 0.15;
+            const double w = std::clamp((1 - dx * dx - dy * dy) * 6, 0.0, 1.0);
+            random ^= random << 13;
+            random ^= random >> 7;
+            random ^= random << 17;
+            const int noise = static_cast<int>((random >> 20) % 13) - 6;
+            const auto channel = [&](double plain, double subject) {
+                const double v = plain * (1 - w) + subject * w + detail + noise;
+                return static_cast<TColor32>(std::clamp(static_cast<int>(v), 0, 255));
+            };
+            row[x] = 0xFF000000u | channel(110 + 70 * fy, 200) << 16 |
+                     channel(150 + 40 * fx - 50 * fy, 40) << 8 | channel(210 - 140 * fy, 30);
+        }
+    }
+    return photo;
+}
+
+std::filesystem::path PhotographFile(std::int32_t width, std::int32_t height) {
+    const std::filesystem::path file =
+        std::filesystem::path(TINTAVO_BENCH_DIR) /
+        ("window-" + std::to_string(width) + "x" + std::to_string(height) + ".jpg");
+    if (!std::filesystem::exists(file)) {
+        const std::vector<std::uint8_t> stream = tintavo::EncodeJpeg(MakePhotograph(width, height));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(stream.data()),
+                   static_cast<std::streamsize>(stream.size()));
+    }
+    return file;
+}
+
+double Milliseconds(const QElapsedTimer& timer) {
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double DecodeMs(const std::filesystem::path& file) {
+    std::vector<double> times;
+    for (int i = 0; i < 3; ++i) {
+        TBitmap32 picture;
+        QElapsedTimer timer;
+        timer.start();
+        tintavo::ReadPictureFile(picture, file);
+        times.push_back(Milliseconds(timer));
+    }
+    return Median(times);
+}
+
+std::uint64_t ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t size = 0;
+    std::uint64_t resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Counts a widget's paints, so a step is timed up to the paint that shows it.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return false;
+    }
+};
+
+// Processor time of the GUI thread: less disturbed than elapsed time by other work sharing
+// the machine.
+double ThreadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+struct Steps {
+    double median = 0;
+    double fastest = 0;
+    double cpu = 0; // median processor time of the GUI thread
+};
+
+// Slider steps up to the next paint of `painted`; the longest single piece of GUI-thread work
+// (the step's handler, or one round of events) is tracked as well.
+Steps TimeSteps(tintavo::TMainDlg& window, QWidget* painted, double& longestGuiStep) {
+    PaintCounter counter;
+    painted->installEventFilter(&counter);
+    std::vector<double> steps;
+    std::vector<double> cpu;
+    for (int i = 0; i < 31; ++i) {
+        const int before = counter.paints;
+        const double cpuStart = ThreadCpuMs();
+        QElapsedTimer total;
+        total.start();
+        QElapsedTimer piece;
+        piece.start();
+        window.dist_r->triggerAction(i % 2 == 0 ? QAbstractSlider::SliderSingleStepAdd
+                                                : QAbstractSlider::SliderSingleStepSub);
+        longestGuiStep = std::max(longestGuiStep, Milliseconds(piece));
+        while (counter.paints == before) {
+            piece.restart();
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            longestGuiStep = std::max(longestGuiStep, Milliseconds(piece));
+        }
+        steps.push_back(Milliseconds(total));
+        cpu.push_back(ThreadCpuMs() - cpuStart);
+    }
+    painted->removeEventFilter(&counter);
+    return {Median(steps), *std::min_element(steps.begin(), steps.end()), Median(cpu)};
+}
+
+void Measure(std::int32_t width, std::int32_t height) {
+    const std::filesystem::path file = PhotographFile(width, height);
+    const double decode = DecodeMs(file);
+    const double pixels = static_cast<double>(width) * height;
+
+    tintavo::TMainDlg window;
+    window.show();
+    for (QSlider* s : {window.dist_r, window.dist_g, window.dist_b}) {
+        s->setValue(40);
+    }
+    QApplication::processEvents();
+    const std::uint64_t before = ResidentBytes();
+    window.LoadPicture(QString::fromStdString(file.string()));
+    QApplication::processEvents();
+    const std::uint64_t after = ResidentBytes();
+
+    double longest = 0;
+    const Steps left = TimeSteps(window, window.img, longest);
+    const double longestWithoutZoom = longest;
+    window.ZoomWindow1Click();
+    window.ZoomWindow->resize(800, 600);
+    QApplication::processEvents();
+    const Steps fit = TimeSteps(window, window.ZoomWindow->View, longest);
+    window.ZoomWindow->View->ZoomTo(1, QPointF(400, 300));
+    const Steps actual = TimeSteps(window, window.ZoomWindow->View, longest);
+
+    std::printf("%5.1f MP: decode %.1f ms; slider step to the repainted left view %.2f ms "
+                "(fastest %.2f, GUI-thread processor time %.2f) = %.4f decode; to the zoom window "
+                "at fit %.2f ms = %.4f decode, "
+                "at 100 %% %.2f ms = %.4f decode; longest GUI-thread step %.1f ms (with the "
+                "zoom window %.1f ms); held %.2f bytes per picture pixel\n",
+                pixels / 1e6, decode, left.median, left.fastest, left.cpu, left.median / decode,
+                fit.median, fit.median / decode, actual.median, actual.median / decode,
+                longestWithoutZoom, longest,
+                (static_cast<double>(after) - static_cast<double>(before)) / pixels);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Large buffers go straight back to the system when freed, as they do by default until
+    // the allocator raises its threshold: the resident size then tells what the window holds.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // The window's settings, log and working copy go to a folder of its own.
+    QTemporaryDir home;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+        setenv(name, home.path().toLocal8Bit().constData(), 1);
+    }
+    tintavo::TApplication app(argc, argv);
+    std::vector<std::pair<int, int>> sizes = {{3000, 2000}, {6000, 4000}, {12000, 8000}};
+    if (argc > 1) {
+        sizes.clear();
+        for (int i = 1; i < argc; ++i) {
+            int w = 0;
+            int h = 0;
+            if (std::sscanf(argv[i], "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+                sizes.emplace_back(w, h);
+            }
+        }
+    }
+    for (const auto& [w, h] : sizes) {
+        Measure(w, h);
+    }
+    return 0;
+}
