@@ -152,13 +152,6 @@ bool IsKept(TColor32 col, const CentralColor& cc, const Thresholds& thresholds) 
            within(BlueOf(col), cc.Blue, thresholds.Blue);
 }
 
-void RenderRow(const TColor32* in, const CentralColor& cc, const Thresholds& thresholds,
-               TColor32* out, TColor32* mask, std::size_t count) {
-    const RowKernel kernel(cc, thresholds);
-    kernel.Run(in, out, mask, count);
-    kernel.Finish();
-}
-
 namespace {
 
 // Below this many pixels a second thread costs more to start than it saves.

@@ -28,12 +28,6 @@ struct Thresholds {
 // RGB space; a distance equal to the threshold counts as kept.
 bool IsKept(TColor32 col, const CentralColor& cc, const Thresholds& thresholds);
 
-// The pixel rule over `count` pixels stored one after the other (a row, or rows that follow
-// each other), on the calling thread: `out` and `mask` get what RenderPixels writes for them.
-// `out` may be `in`; otherwise no two of them overlap. For pictures made and used row by row.
-void RenderRow(const TColor32* in, const CentralColor& cc, const Thresholds& thresholds,
-               TColor32* out, TColor32* mask, std::size_t count);
-
 // The pixel work of a render pass. Sizes `render` and `mask` to the source's size (Resize, so
 // buffers already of that size keep their arrays), then for every pixel of `source`: a kept
 // pixel goes to `render` unchanged (alpha included) and its mask pixel is MaskKept; any other
@@ -51,9 +45,10 @@ void RenderPixels(const TBitmap32& source, const CentralColor& cc, const Thresho
                   TBitmap32& render, TBitmap32& mask,
                   const std::function<void(std::int32_t row)>& onRow = {});
 
-// The pixel rule over one row of `count` pixels, on the calling thread: `render` and `mask` as
-// RenderPixels writes them. `in` may be `render` or `mask` itself (the rule works pixel by
-// pixel), which lets a view render only the pixels it shows.
+// The pixel rule over `count` pixels stored one after the other (a row, or rows that follow
+// each other), on the calling thread: `render` and `mask` as RenderPixels writes them. `in` may
+// be `render` or `mask` itself (the rule works pixel by pixel), which lets a view render only the
+// pixels it shows and a stream render its rows in place.
 void RenderRow(const TColor32* in, const CentralColor& cc, const Thresholds& thresholds,
                TColor32* render, TColor32* mask, std::size_t count);
 
