@@ -10,13 +10,15 @@ SAMPLE      ?= /usr/share/backgrounds/mate/nature/LadyBird.jpg
 DEPS = cmake ninja-build g++ pkg-config make \
        libjpeg-dev libexif-dev libpng-dev googletest libgtest-dev libbenchmark-dev \
        qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates \
-       xvfb xauth xdotool fonts-dejavu-core mate-backgrounds
+       xvfb xauth xdotool fonts-dejavu-core mate-backgrounds clang-format
+# The Debian package and its check (tools/check-package.sh).
+DEPS += dpkg-dev librsvg2-bin desktop-file-utils appstream man-db groff-base
 # The command-line tool's PNG encoder, and what `make cli-bench` runs against (the codec floor).
 DEPS += zlib1g-dev libjpeg-turbo-progs hyperfine time
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test run demo asan-test bench format clean
+.PHONY: all deps configure build test run demo asan-test bench format check-format check-includes clean package
 
 all: build
 
@@ -41,6 +43,10 @@ build: configure
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+# The Debian package, in $(BUILD): install it with `sudo apt-get install ./$(BUILD)/tintavo_*.deb`.
+package: build
+	cmake --build $(BUILD) --target package
 
 # Starts the window; without a display it says so and runs the command-line demo.
 run: build
@@ -77,6 +83,12 @@ cli-bench: configure
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+check-format: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+check-includes:
+	tools/check-includes.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -2,7 +2,8 @@
 
 #include "about/C_TextStorage.h"
 #include "platform/ProgramPath.h"
-#include "program/U_MsgDlg.h"
+#include "ui/DialogStyle.h"
+#include "ui/ErrorReport.h"
 #include "update/U_ZelkFct.h"
 #include "update/U_Zelk_Lite.h"
 
@@ -19,10 +20,6 @@ namespace {
 
 TAboutDlg* g_instance = nullptr;
 
-QString ApplicationTitle() {
-    return QCoreApplication::applicationName();
-}
-
 QString ProgramVersionText() {
     return QString::fromStdString(GetFileVersionText(platform::ProgramFilePath()));
 }
@@ -37,11 +34,7 @@ template <class Control> Control* Named(Control* control, const char* name, cons
 } // namespace
 
 std::string MakerSiteAddress(const std::string& path) {
-    std::string site = MakerWebSite(ApplicationTitle().toStdString());
-    while (!site.empty() && site.back() == '/') {
-        site.pop_back();
-    }
-    return site + path;
+    return SiteAddress(MakerWebSite(ApplicationTitle), path);
 }
 
 TAboutDlg::TAboutDlg(QWidget* owner)
@@ -52,17 +45,10 @@ TAboutDlg::TAboutDlg(QWidget* owner)
     setWindowTitle("About");
     setFixedSize(389, 285);
     // The maker's dialog font at 8 points (11 pixels), the layout being in pixels.
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(DialogFont(11));
     // Group boxes as the layout expects them: the frame line half a line below the box's
     // top with the caption on it, so controls placed from y = 16 fall inside.
-    setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: 7px; top: -1px; padding: 0px 2px; }"));
+    setStyleSheet(GroupBoxStyleSheet());
     setModal(true);
 
     TS_about = new TTextStorage(this);
@@ -116,7 +102,7 @@ TAboutDlg* TAboutDlg::Instance() {
 }
 
 void TAboutDlg::RefreshTexts() {
-    const QString title = ApplicationTitle();
+    const QString title = QString::fromLatin1(ApplicationTitle);
     setWindowTitle(TS_about->Lookup("About") + " " + title);
     appname_lbl->setText(TS_about->Lookup("Application Name :") + " " + title);
     appname_lbl->adjustSize();

@@ -17,9 +17,6 @@ class TTextStorage;
 // with "/", after the base without its trailing "/".
 std::string MakerSiteAddress(const std::string& path);
 
-// The maker's contact address, for a "mailto:" link.
-inline constexpr const char* MakerContactAddress = "contact@orvane.example";
-
 // The About box: the maker's banner, the application's name and version, and three buttons
 // that lead to the maker (mail, web site, forums). Created once, hidden, at start-up and
 // shown modally any number of times.

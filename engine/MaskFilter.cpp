@@ -2,6 +2,7 @@
 
 #include "engine/EngineError.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,7 +46,7 @@ public:
             for (; x + Lanes < width_; x += Lanes) {
                 unsigned lanes = QualifyingLanes(row + x);
                 while (lanes != 0) {
-                    const auto lane = static_cast<std::uint32_t>(__builtin_ctz(lanes));
+                    const auto lane = static_cast<std::uint32_t>(std::countr_zero(lanes));
                     // A pixel that qualified still does: nothing the change of an earlier one
                     // sets off reaches pixels the scan has not passed.
                     Change(x + lane, y);
@@ -237,16 +238,6 @@ void RunPass(TBitmap32& mask, bool erode) {
 }
 
 } // namespace
-
-void ErodeMask(TBitmap32& mask) {
-    CheckMask(mask);
-    RunPass(mask, true);
-}
-
-void FillMask(TBitmap32& mask) {
-    CheckMask(mask);
-    RunPass(mask, false);
-}
 
 void FilterMask(TBitmap32& mask) {
     CheckMask(mask);

@@ -21,17 +21,13 @@ namespace tintavo {
 //
 // Raise EngineError, leaving the mask unchanged, when it holds any other value.
 
-// Erosion: a white interior pixel with fewer than three white neighbours (S < 765) turns black.
-// Removes white specks and white lines one pixel wide.
-void ErodeMask(TBitmap32& mask);
-
-// Fill: a black interior pixel with five or more white neighbours (S > 1020) turns white.
-// Fills black specks and thin black lines inside white areas; a black pixel with exactly four
-// white neighbours stays, so a checkerboard is stable.
-void FillMask(TBitmap32& mask);
-
-// The Filter command's mask work: ErodeMask until stable, then FillMask until stable. The
-// erosion is not run again afterwards. Running it twice changes nothing the second time.
+// The Filter command's mask work, two passes:
+// - erosion until stable: a white interior pixel with fewer than three white neighbours
+//   (S < 765) turns black; removes white specks and white lines one pixel wide;
+// - then fill until stable: a black interior pixel with five or more white neighbours
+//   (S > 1020) turns white; fills black specks and thin black lines inside white areas; a
+//   black pixel with exactly four white neighbours stays, so a checkerboard is stable.
+// The erosion is not run again afterwards. Running it twice changes nothing the second time.
 void FilterMask(TBitmap32& mask);
 
 // FilterMask on a compact mask: one byte a pixel, 255 for white and 0 for black (no other

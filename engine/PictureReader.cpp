@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -425,8 +426,8 @@ class ChannelMask {
 public:
     explicit ChannelMask(std::uint32_t mask) : mask_(mask) {
         if (mask != 0) {
-            shift_ = static_cast<unsigned>(__builtin_ctz(mask));
-            width_ = static_cast<unsigned>(__builtin_popcount(mask));
+            shift_ = static_cast<unsigned>(std::countr_zero(mask));
+            width_ = static_cast<unsigned>(std::popcount(mask));
         }
     }
     TColor32 Of(std::uint32_t pixel) const {

@@ -1,7 +1,8 @@
 #include "files/PictureFiles.h"
 
+#include "platform/PathUtils.h"
+#include "platform/ProductIdentity.h"
 #include "platform/ProgramPath.h"
-#include "program/TApplication.h"
 #include "services/U_TovikUtils.h"
 
 #include <QFile>
@@ -10,12 +11,7 @@
 namespace tintavo {
 
 QString FileExtension(const QString& fileName) {
-    const qsizetype dot = fileName.lastIndexOf(u'.');
-    const qsizetype delimiter = fileName.lastIndexOf(u'/');
-    if (dot < 0 || dot < delimiter) {
-        return {};
-    }
-    return fileName.mid(dot);
+    return QString::fromStdString(platform::ExtractFileExt(fileName.toStdString()));
 }
 
 QString ExportFileName(const QString& chosen) {

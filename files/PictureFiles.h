@@ -20,6 +20,6 @@ QString DataFilePath(const QString& suffix);
 // beside the target which then replaces it in one step, so a failure (a read-only target, a
 // missing folder, a refused name, a full disk) leaves no partial file and an existing target
 // as it was. Returns an empty text on success, else the reason.
-QString CopyExportFile(const QString& from, const QString& to);
+[[nodiscard]] QString CopyExportFile(const QString& from, const QString& to);
 
 } // namespace tintavo

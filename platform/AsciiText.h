@@ -1,7 +1,11 @@
 #pragma once
 
+#include <charconv>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 // Plain-text rules shared by the readers of the settings, registry and system files: only the
@@ -21,6 +25,20 @@ constexpr int HexDigit(char c) {
         return c - 'A' + 10;
     }
     return -1;
+}
+
+// The value of one to eight hexadecimal digits of either case, and nothing else; or nothing.
+[[nodiscard]] inline std::optional<std::uint32_t> ParseHex32(std::string_view digits) {
+    std::uint32_t value = 0;
+    if (digits.empty() || digits.size() > 8) {
+        return std::nullopt;
+    }
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (error != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 constexpr char AsciiLower(char c) {
@@ -54,6 +72,15 @@ inline bool StartsNoCase(std::string_view text, std::string_view prefix) {
 inline bool EndsNoCase(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() &&
            EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// The text without the blanks (by default blanks and tabs) at either end.
+inline std::string TrimBlanks(std::string_view text, std::string_view blanks = " \t") {
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return std::string(text.substr(first, text.find_last_not_of(blanks) - first + 1));
 }
 
 // The lines of a text ended by LF or CR LF, without their ends; a last line without an end is a

@@ -1,9 +1,12 @@
 #include "platform/InstalledPrograms.h"
 
+#include "platform/AsciiText.h"
+#include "platform/PosixIo.h"
+#include "platform/SpecialFolders.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <system_error>
 
@@ -17,63 +20,25 @@ constexpr std::string_view kDesktopSuffix = ".desktop";
 // A desktop entry is a short text; a larger file is not read whole.
 constexpr std::size_t kMaxDesktopEntrySize = 1 << 20;
 
-std::vector<std::string> SplitColonList(const std::string& list) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const auto end = std::min(list.find(':', start), list.size());
-        if (end > start) {
-            parts.push_back(list.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-    return parts;
-}
-
 std::vector<fs::path> ApplicationFolders() {
     std::vector<fs::path> folders;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (dataHome != nullptr && dataHome[0] == '/') {
+    const std::string dataHome = XdgBaseFolder("XDG_DATA_HOME", ".local/share");
+    if (!dataHome.empty()) {
         folders.emplace_back(fs::path(dataHome) / "applications");
-    } else if (home != nullptr && home[0] == '/') {
-        folders.emplace_back(fs::path(home) / ".local/share/applications");
     }
-    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
-    const std::string dirs =
-        dataDirs != nullptr && dataDirs[0] != '\0' ? dataDirs : "/usr/local/share:/usr/share";
-    for (const auto& dir : SplitColonList(dirs)) {
-        if (dir[0] == '/') {
-            folders.emplace_back(fs::path(dir) / "applications");
-        }
+    for (const auto& dir : XdgFolderList("XDG_DATA_DIRS", "/usr/local/share:/usr/share")) {
+        folders.emplace_back(fs::path(dir) / "applications");
     }
     return folders;
 }
 
-std::optional<std::string> ReadSmallFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string content;
-    content.resize(kMaxDesktopEntrySize);
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-    return content;
-}
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
+std::string Trim(std::string_view text) {
+    return TrimBlanks(text, " \t\r");
 }
 
 } // namespace
 
-std::string DesktopEntryDisplayName(const std::string& content, const std::string& fileName) {
+std::string DesktopEntryValue(const std::string& content, const std::string& key) {
     bool inEntryGroup = false;
     std::size_t start = 0;
     while (start < content.size()) {
@@ -87,16 +52,23 @@ std::string DesktopEntryDisplayName(const std::string& content, const std::strin
             inEntryGroup = line == "[Desktop Entry]";
             continue;
         }
-        if (!inEntryGroup || line.rfind("Name", 0) != 0) {
+        if (!inEntryGroup || line.rfind(key, 0) != 0) {
             continue;
         }
-        const std::string key = Trim(line.substr(0, line.find('=')));
-        if (key == "Name" && line.find('=') != std::string::npos) {
-            const std::string name = Trim(line.substr(line.find('=') + 1));
-            if (!name.empty()) {
-                return name;
+        const auto equals = line.find('=');
+        if (equals != std::string::npos && Trim(line.substr(0, equals)) == key) {
+            const std::string value = Trim(line.substr(equals + 1));
+            if (!value.empty()) {
+                return value;
             }
         }
+    }
+    return {};
+}
+
+std::string DesktopEntryDisplayName(const std::string& content, const std::string& fileName) {
+    if (std::string name = DesktopEntryValue(content, "Name"); !name.empty()) {
+        return name;
     }
     std::string base = fileName;
     if (base.size() >= kDesktopSuffix.size() &&
@@ -107,8 +79,8 @@ std::string DesktopEntryDisplayName(const std::string& content, const std::strin
     return base;
 }
 
-std::vector<std::string> InstalledProgramNames() {
-    std::vector<std::string> names;
+std::vector<InstalledProgram> InstalledPrograms() {
+    std::vector<InstalledProgram> programs;
     for (const auto& folder : ApplicationFolders()) {
         std::error_code ec;
         std::vector<fs::path> files;
@@ -125,10 +97,19 @@ std::vector<std::string> InstalledProgramNames() {
         std::sort(files.begin(), files.end());
         for (const auto& file : files) {
             // An entry that cannot be read contributes nothing.
-            if (const auto content = ReadSmallFile(file)) {
-                names.push_back(DesktopEntryDisplayName(*content, file.filename().string()));
+            if (const auto content = ReadFileUpTo(file.string(), kMaxDesktopEntrySize)) {
+                programs.push_back({DesktopEntryDisplayName(*content, file.filename().string()),
+                                    DesktopEntryValue(*content, "TryExec")});
             }
         }
+    }
+    return programs;
+}
+
+std::vector<std::string> InstalledProgramNames() {
+    std::vector<std::string> names;
+    for (auto& program : InstalledPrograms()) {
+        names.push_back(std::move(program.name));
     }
     return names;
 }

@@ -1,11 +1,11 @@
 #include "platform/OsInfo.h"
 
 #include "platform/AsciiText.h"
+#include "platform/PosixIo.h"
 
 #include <array>
 #include <clocale>
 #include <cstdio>
-#include <fstream>
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/utsname.h>
@@ -16,12 +16,7 @@ namespace tintavo::platform {
 namespace {
 
 std::string ReadTextFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string content;
-    content.resize(64 * 1024);
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(in ? content.size() : static_cast<std::size_t>(in.gcount()));
-    return content;
+    return ReadFileUpTo(path, 64 * 1024).value_or(std::string());
 }
 
 // The PRETTY_NAME of an os-release text, its quotes and shell escapes removed.

@@ -22,6 +22,15 @@ std::string ExtractFileName(const std::string& filePath) {
     return pos == std::string::npos ? filePath : filePath.substr(pos + 1);
 }
 
+std::string ExtractFileExt(const std::string& filePath) {
+    const auto dot = filePath.rfind('.');
+    const auto delimiter = filePath.rfind(PathDelim());
+    if (dot == std::string::npos || (delimiter != std::string::npos && dot < delimiter)) {
+        return {};
+    }
+    return filePath.substr(dot);
+}
+
 namespace {
 
 bool IsNameStart(char c) {

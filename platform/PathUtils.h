@@ -20,6 +20,10 @@ std::string ExtractFilePath(const std::string& filePath);
 // The name part of a file path, after its last separator.
 std::string ExtractFileName(const std::string& filePath);
 
+// The extension of a file name: from the last "." after the last separator, dot included;
+// empty when there is none.
+std::string ExtractFileExt(const std::string& filePath);
+
 // Replaces the environment references %NAME%, $NAME and ${NAME} by the variables' values.
 // A reference to a variable that is not set stays as written, as the shell's own expansion
 // leaves it.

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <fstream>
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
@@ -25,16 +24,7 @@ struct ProfileText {
 };
 
 std::optional<std::string> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string content;
-    char buffer[16384];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        content.append(buffer, static_cast<std::size_t>(in.gcount()));
-    }
-    return content;
+    return ReadFileUpTo(path, std::string::npos - 1);
 }
 
 ProfileText SplitProfile(const std::string& content) {
@@ -51,12 +41,8 @@ ProfileText SplitProfile(const std::string& content) {
     return text;
 }
 
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+std::string Trim(std::string_view text) {
+    return TrimBlanks(text);
 }
 
 // The section name of a "[name]" line.
@@ -140,19 +126,15 @@ bool StoreFile(const std::string& path, const std::string& content) {
     if (exists && ((existing.st_mode & writeBits) == 0 || ::access(path.c_str(), W_OK) != 0)) {
         return false;
     }
-    std::string temp = folder + "/.settings.XXXXXX";
-    const int tempFd = ::mkstemp(temp.data());
-    if (tempFd >= 0) {
-        ::fchmod(tempFd, exists ? (existing.st_mode & 07777) : 0644);
-        const bool written = WriteAll(tempFd, content);
-        const bool closed = ::close(tempFd) == 0;
-        if (written && closed && ::rename(temp.c_str(), path.c_str()) == 0) {
-            return true;
-        }
-        ::unlink(temp.c_str());
-        if (!written || !closed) {
-            return false;
-        }
+    switch (ReplaceThroughTemp(folder, ".settings.", path, content,
+                               exists ? (existing.st_mode & 07777) : 0644)) {
+    case ReplaceResult::Replaced:
+        return true;
+    case ReplaceResult::WriteFailed:
+        return false;
+    case ReplaceResult::NoTempFile:
+    case ReplaceResult::RenameFailed:
+        break;
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {

@@ -37,7 +37,7 @@ std::vector<std::pair<std::string, std::string>> ProfileSectionValues(const std:
 // sections and lines are kept as they are. Line breaks in the value become blanks, since a
 // value stands on one line. The file is replaced in one step where its folder allows it.
 // Returns false when the file cannot be written.
-bool WriteProfileString(const std::string& file, const std::string& section,
-                        const std::string& name, const std::string& value);
+[[nodiscard]] bool WriteProfileString(const std::string& file, const std::string& section,
+                                      const std::string& name, const std::string& value);
 
 } // namespace tintavo::platform

@@ -1,6 +1,8 @@
 #include "platform/Registry.h"
 
 #include "platform/PosixIo.h"
+#include "platform/ProductIdentity.h"
+#include "platform/SpecialFolders.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kCompanyFolder = "Orvane";
+constexpr const char* kCompanyFolder = CompanyName;
 constexpr const char* kHiveName = "registry.reg";
 constexpr const char* kLockName = "registry.lock";
 // A hive is a small text; anything larger is not taken for one.
@@ -27,89 +29,35 @@ constexpr off_t kMaxHiveSize = 64 * 1024 * 1024;
 constexpr int kLockAttempts = 1000;
 
 std::string ConfigHome() {
-    const char* value = std::getenv("XDG_CONFIG_HOME");
-    if (value != nullptr && value[0] == '/') {
-        return value;
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') {
-        return (fs::path(home) / ".config").string();
-    }
-    return {};
+    return XdgBaseFolder("XDG_CONFIG_HOME", ".config");
 }
 
 // A file descriptor that closes itself.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 enum class ReadResult { Ok, Missing, Failed };
 
-// Reads a whole file through its descriptor, never past its end and never more than the
-// size limit.
-ReadResult ReadWholeFile(const std::string& path, std::string& content) {
-    content.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    }
+ReadResult ReadHiveFile(const std::string& path, std::string& content) {
     struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxHiveSize) {
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        content.clear();
         return ReadResult::Failed;
     }
-    char buffer[65536];
-    while (true) {
-        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return ReadResult::Failed;
-        }
-        if (got == 0) {
-            return ReadResult::Ok;
-        }
-        content.append(buffer, static_cast<std::size_t>(got));
-        if (content.size() > static_cast<std::size_t>(kMaxHiveSize)) {
-            return ReadResult::Failed;
-        }
+    FileContent read = ReadWholeFile(path, static_cast<std::size_t>(kMaxHiveSize));
+    content = read.status == ReadStatus::Ok ? std::move(read.bytes) : std::string();
+    switch (read.status) {
+    case ReadStatus::Ok:
+        return ReadResult::Ok;
+    case ReadStatus::Missing:
+        return ReadResult::Missing;
+    default:
+        return ReadResult::Failed;
     }
 }
 
 // Writes the text to a fresh file beside the target and puts it in the target's place.
 bool ReplaceFile(const std::string& folder, const std::string& target, const std::string& text) {
-    std::string temp = folder + "/." + kHiveName + ".XXXXXX";
-    Fd fd(::mkstemp(temp.data()));
-    if (fd.Get() < 0) {
-        return false;
-    }
-    ::fchmod(fd.Get(), 0600);
-    const bool written = WriteAll(fd.Get(), text);
-    const bool closed = ::close(fd.Release()) == 0;
-    if (!written || !closed || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceThroughTemp(folder, std::string(".") + kHiveName + ".", target, text, 0600) ==
+           ReplaceResult::Replaced;
 }
 
 // Holds the exclusive lock on the hive's lock file. Lock files may be removed by the process
@@ -169,20 +117,12 @@ std::string UserHivePath() {
 }
 
 std::string MachineHivePath() {
-    const char* dirs = std::getenv("XDG_CONFIG_DIRS");
-    const std::string list = dirs != nullptr && dirs[0] != '\0' ? dirs : "/etc/xdg";
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const auto end = std::min(list.find(':', start), list.size());
-        const std::string dir = list.substr(start, end - start);
-        if (!dir.empty() && dir[0] == '/') {
-            const std::string path = dir + "/" + kCompanyFolder + "/" + kHiveName;
-            std::error_code ec;
-            if (fs::is_regular_file(path, ec)) {
-                return path;
-            }
+    for (const std::string& dir : XdgFolderList("XDG_CONFIG_DIRS", "/etc/xdg")) {
+        const std::string path = dir + "/" + kCompanyFolder + "/" + kHiveName;
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec)) {
+            return path;
         }
-        start = end + 1;
     }
     return {};
 }
@@ -190,7 +130,7 @@ std::string MachineHivePath() {
 RegHive ReadHive(RegRoot root) {
     const std::string path = root == RegRoot::CurrentUser ? UserHivePath() : MachineHivePath();
     std::string text;
-    if (path.empty() || ReadWholeFile(path, text) != ReadResult::Ok) {
+    if (path.empty() || ReadHiveFile(path, text) != ReadResult::Ok) {
         return RegHive();
     }
     return ParseOrEmpty(text, root);
@@ -238,7 +178,7 @@ bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change) {
         return false;
     }
     std::string text;
-    const ReadResult read = ReadWholeFile(hivePath, text);
+    const ReadResult read = ReadHiveFile(hivePath, text);
     bool present = read == ReadResult::Ok;
     RegHive hive;
     if (read == ReadResult::Ok) {

@@ -30,10 +30,11 @@ RegHive ReadHive(RegRoot root);
 
 bool RegKeyExists(RegRoot root, const std::string& path);
 // The key's values in order, or nothing when the key does not exist.
-std::optional<std::vector<RegValue>> RegReadValues(RegRoot root, const std::string& path);
+[[nodiscard]] std::optional<std::vector<RegValue>> RegReadValues(RegRoot root,
+                                                                 const std::string& path);
 // One value, or nothing when the key or the value does not exist.
-std::optional<RegValue> RegReadValue(RegRoot root, const std::string& path,
-                                     const std::string& name);
+[[nodiscard]] std::optional<RegValue> RegReadValue(RegRoot root, const std::string& path,
+                                                   const std::string& name);
 // The names of the key's direct subkeys (empty when it does not exist).
 std::vector<std::string> RegSubkeyNames(RegRoot root, const std::string& path);
 
@@ -43,7 +44,7 @@ std::vector<std::string> RegSubkeyNames(RegRoot root, const std::string& path);
 // is first moved aside to registry.reg.bad and a fresh one started. A hive left empty is
 // removed, and so is the Orvane folder when nothing else is in it.
 // Returns false when the hive could not be locked, read or written (the change is then lost).
-bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change);
+[[nodiscard]] bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change);
 
 // The single changes the services need, each one RegUpdateUserHive step.
 // Creates the key (and its parents) when missing; false when the hive cannot be written.

@@ -1,6 +1,7 @@
 #include "platform/RegistryHive.h"
 
 #include "platform/AsciiText.h"
+#include "platform/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -27,12 +28,8 @@ std::string ParentOf(const std::string& path) {
     return pos == std::string::npos ? std::string() : path.substr(0, pos);
 }
 
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+std::string Trim(std::string_view text) {
+    return TrimBlanks(text);
 }
 
 // Reads a quoted text starting at text[pos] == '"', undoing \\ and \" escapes; pos ends
@@ -132,18 +129,11 @@ std::optional<RegValue> ParseData(const std::string& name, const std::string& da
         return RegValue::String(name, *text);
     }
     if (data.rfind("dword:", 0) == 0) {
-        const std::string digits = Trim(data.substr(6));
-        if (digits.empty() || digits.size() > 8) {
+        const auto number = ParseHex32(Trim(data.substr(6)));
+        if (!number) {
             return std::nullopt;
         }
-        std::uint32_t number = 0;
-        for (char c : digits) {
-            if (HexDigit(c) < 0) {
-                return std::nullopt;
-            }
-            number = number * 16 + static_cast<std::uint32_t>(HexDigit(c));
-        }
-        return RegValue::DWord(name, number);
+        return RegValue::DWord(name, *number);
     }
     if (data.rfind("hex", 0) != 0) {
         return std::nullopt;
@@ -152,16 +142,14 @@ std::optional<RegValue> ParseData(const std::string& name, const std::string& da
     std::size_t pos = 3;
     if (pos < data.size() && data[pos] == '(') {
         const auto close = data.find(')', pos);
-        if (close == std::string::npos || close == pos + 1 || close > pos + 9) {
+        if (close == std::string::npos) {
             return std::nullopt;
         }
-        type = 0;
-        for (std::size_t i = pos + 1; i < close; ++i) {
-            if (HexDigit(data[i]) < 0) {
-                return std::nullopt;
-            }
-            type = type * 16 + static_cast<std::uint32_t>(HexDigit(data[i]));
+        const auto written = ParseHex32(std::string_view(data).substr(pos + 1, close - pos - 1));
+        if (!written) {
+            return std::nullopt;
         }
+        type = *written;
         pos = close + 1;
     }
     if (pos >= data.size() || data[pos] != ':') {
@@ -212,24 +200,6 @@ std::string SortKey(const std::string& path) {
         key += c == '\\' ? '\x01' : AsciiLower(c);
     }
     return key;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 void AppendUnit(std::string& out, std::uint32_t unit) {
@@ -358,6 +328,66 @@ std::string NormalizeKeyPath(const std::string& path) {
     return out;
 }
 
+namespace {
+
+// Whether the first line that is not blank is the header (a byte-order mark before it is
+// allowed); `index` ends after it.
+bool ReadHeader(const std::vector<std::string>& lines, std::size_t& index) {
+    std::string header = lines[index++];
+    if (header.rfind("\xEF\xBB\xBF", 0) == 0) {
+        header.erase(0, 3);
+    }
+    return Trim(header) == kHeader;
+}
+
+// The key path of a "[ROOT\path]" line below the root, or nothing when the line is damaged
+// or names another root.
+std::optional<std::string> KeyLinePath(const std::string& line, const std::string& rootName) {
+    if (line.back() != ']') {
+        return std::nullopt;
+    }
+    const std::string full = line.substr(1, line.size() - 2);
+    const std::string root = full.substr(0, full.find('\\'));
+    if (!EqualsNoCase(root, rootName)) {
+        return std::nullopt;
+    }
+    return NormalizeKeyPath(full.substr(root.size()));
+}
+
+// The value of a `"name"=data` or `@=data` line; a hex list may go on over the following
+// lines, each but the last ending with '\', and `index` ends on the last one.
+std::optional<RegValue> ValueLine(const std::string& line, const std::vector<std::string>& lines,
+                                  std::size_t& index) {
+    std::string name;
+    std::size_t pos = 0;
+    if (line[0] == '@') {
+        pos = 1;
+    } else {
+        auto quoted = ReadQuoted(line, pos);
+        if (!quoted) {
+            return std::nullopt;
+        }
+        name = *quoted;
+    }
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) {
+        ++pos;
+    }
+    if (pos >= line.size() || line[pos] != '=') {
+        return std::nullopt;
+    }
+    std::string data = Trim(line.substr(pos + 1));
+    while (data.rfind("hex", 0) == 0 && !data.empty() && data.back() == '\\') {
+        data.pop_back();
+        if (++index >= lines.size()) {
+            return std::nullopt;
+        }
+        data += Trim(lines[index]);
+    }
+    return ParseData(name, data);
+}
+
+} // namespace
+
 std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string& rootName) {
     const std::vector<std::string> lines = TextLines(text);
     RegHive hive;
@@ -368,11 +398,7 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
     if (index == lines.size()) {
         return hive; // a file with nothing in it holds no keys
     }
-    std::string header = lines[index++];
-    if (header.rfind("\xEF\xBB\xBF", 0) == 0) {
-        header.erase(0, 3);
-    }
-    if (Trim(header) != kHeader) {
+    if (!ReadHeader(lines, index)) {
         return std::nullopt;
     }
     std::optional<std::string> currentKey;
@@ -385,15 +411,10 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
             continue;
         }
         if (line[0] == '[') {
-            if (line.back() != ']') {
+            currentKey = KeyLinePath(line, rootName);
+            if (!currentKey) {
                 return std::nullopt;
             }
-            const std::string full = line.substr(1, line.size() - 2);
-            const std::string root = full.substr(0, full.find('\\'));
-            if (!EqualsNoCase(root, rootName)) {
-                return std::nullopt;
-            }
-            currentKey = NormalizeKeyPath(full.substr(root.size()));
             hive.CreateKey(*currentKey);
             currentLower = Lower(*currentKey) + '\n';
             // Keys only grow while parsing, so the index stays valid for this key's lines.
@@ -403,33 +424,7 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
         if (!currentKey) {
             return std::nullopt;
         }
-        std::string name;
-        std::size_t pos = 0;
-        if (line[0] == '@') {
-            pos = 1;
-        } else {
-            auto quoted = ReadQuoted(line, pos);
-            if (!quoted) {
-                return std::nullopt;
-            }
-            name = *quoted;
-        }
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) {
-            ++pos;
-        }
-        if (pos >= line.size() || line[pos] != '=') {
-            return std::nullopt;
-        }
-        std::string data = Trim(line.substr(pos + 1));
-        // Long hex lists go on over several lines, each but the last ending with '\'.
-        while (data.rfind("hex", 0) == 0 && !data.empty() && data.back() == '\\') {
-            data.pop_back();
-            if (++index >= lines.size()) {
-                return std::nullopt;
-            }
-            data += Trim(lines[index]);
-        }
-        auto value = ParseData(name, data);
+        auto value = ValueLine(line, lines, index);
         if (!value) {
             return std::nullopt;
         }

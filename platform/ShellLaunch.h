@@ -19,7 +19,7 @@ std::string LocalPathOf(const std::string& target);
 // Opens the target with the desktop's associated program. A local target that does not exist
 // fails at once, without asking the desktop and without any dialog. Goes through the opener
 // installed with SetShellOpener, else through xdg-open.
-bool ShellOpen(const std::string& target);
+[[nodiscard]] bool ShellOpen(const std::string& target);
 
 // Installs the opener ShellOpen hands its targets to (an empty one restores xdg-open) and
 // returns the previous one. The window installs the toolkit's opener; tests install one that

@@ -1,17 +1,15 @@
 #include "platform/SpecialFolders.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace tintavo::platform {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The XDG base folder: the variable when it holds an absolute path (relative ones are to be
-// ignored), else the default below HOME.
 std::string XdgBaseFolder(const char* variable, const char* defaultBelowHome) {
     const char* value = std::getenv(variable);
     if (value != nullptr && value[0] == '/') {
@@ -24,7 +22,21 @@ std::string XdgBaseFolder(const char* variable, const char* defaultBelowHome) {
     return {};
 }
 
-} // namespace
+std::vector<std::string> XdgFolderList(const char* variable, const char* defaultList) {
+    const char* value = std::getenv(variable);
+    const std::string_view list = value != nullptr && value[0] != '\0' ? value : defaultList;
+    std::vector<std::string> folders;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto end = std::min(list.find(':', start), list.size());
+        const std::string_view entry = list.substr(start, end - start);
+        if (!entry.empty() && entry[0] == '/') {
+            folders.emplace_back(entry);
+        }
+        start = end + 1;
+    }
+    return folders;
+}
 
 std::string SpecialFolderPath(int csidl) {
     std::string folder;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tintavo::platform {
 
@@ -12,5 +13,13 @@ constexpr int CSIDL_LOCAL_APPDATA = 28; // local application data: $XDG_STATE_HO
 // when missing. Empty when the number is unknown, when neither the XDG variable nor HOME
 // gives an absolute path, or when the folder cannot be made.
 std::string SpecialFolderPath(int csidl);
+
+// An XDG base folder: the variable when it holds an absolute path (relative ones are to be
+// ignored), else the default below HOME; empty when neither gives an absolute path.
+std::string XdgBaseFolder(const char* variable, const char* defaultBelowHome);
+
+// An XDG folder list: the variable's ':'-separated entries (the default list when the
+// variable is unset or empty), absolute ones only, in order.
+std::vector<std::string> XdgFolderList(const char* variable, const char* defaultList);
 
 } // namespace tintavo::platform

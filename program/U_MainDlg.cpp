@@ -11,6 +11,7 @@
 #include "program/TImage32.h"
 #include "services/U_Log.h"
 #include "services/U_TovikUtils.h"
+#include "ui/DialogStyle.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -23,6 +24,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
 #include <QToolButton>
@@ -33,18 +35,6 @@
 namespace tintavo {
 
 namespace {
-
-// The window's font: 11 pixels high, the classic dialog face when the system has it, else
-// DejaVu Sans, whose 13-pixel line spacing at this size matches the classic face, so the
-// wrapped labels and the instructions fit their fixed boxes.
-QFont DialogFont(int pixelSize, bool bold = false) {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
 
 template <typename T> T* Place(T* widget, int left, int top, int width, int height) {
     widget->setGeometry(left, top, width, height);
@@ -183,12 +173,16 @@ void TMainDlg::BuildLayout() {
     QWidget* c = Client;
     // Group boxes as the layout expects them: the frame line half a line below the box's
     // top with the caption sitting on it, so controls placed from y = 13 fall inside.
-    Client->setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: 7px; top: -1px; padding: 0px 2px; }"));
+    Client->setStyleSheet(GroupBoxStyleSheet());
+    // Built in the form's order, which is also the order of the controls among their siblings.
+    BuildTopBand(c);
+    BuildPictureAndThresholds(c);
+    BuildColorGroups(c);
+    BuildActionAndViews(c);
+    WireControls();
+}
 
-    // Top band.
+void TMainDlg::BuildTopBand(QWidget* c) {
     Shape1 = Place(new QWidget(c), 0, 0, 825, 97);
     Shape1->setAutoFillBackground(true);
     QPalette white = Shape1->palette();
@@ -203,7 +197,9 @@ void TMainDlg::BuildLayout() {
     Image1 = MakeLabel(c, QString(), 696, -18, 128, 128);
     Image1->setPixmap(TintavoLogo(128));
     Image1->setScaledContents(true);
+}
 
+void TMainDlg::BuildPictureAndThresholds(QWidget* c) {
     // "Picture".
     GroupBox6 = MakeGroup(c, QStringLiteral("Picture"), 8, 104, 808, 57);
     filename_txt = Place(new QLineEdit(GroupBox6), 8, 19, 457, 21);
@@ -221,7 +217,9 @@ void TMainDlg::BuildLayout() {
     narrow_btn = MakeButton(GroupBox2, QStringLiteral("Narrow"), 286, 13, 51);
     medium_btn = MakeButton(GroupBox2, QStringLiteral("Medium"), 286, 45, 51);
     large_btn = MakeButton(GroupBox2, QStringLiteral("Large"), 286, 77, 51);
+}
 
+void TMainDlg::BuildColorGroups(QWidget* c) {
     // "Central Color (CC)".
     GroupBox3 = MakeGroup(c, QStringLiteral("Central Color (CC)"), 360, 168, 217, 121);
     JvImgBtn1 = MakeImageButton(GroupBox3, DropperArt(64));
@@ -258,7 +256,9 @@ void TMainDlg::BuildLayout() {
     diffr_lbl = MakeLabel(GroupBox4, QStringLiteral("diffr_lbl"), 120, 36, 100);
     diffg_lbl = MakeLabel(GroupBox4, QStringLiteral("Label1"), 121, 60, 100);
     diffb_lbl = MakeLabel(GroupBox4, QStringLiteral("Label1"), 121, 84, 100);
+}
 
+void TMainDlg::BuildActionAndViews(QWidget* c) {
     // "Action".
     GroupBox5 = MakeGroup(c, QStringLiteral("Action"), 8, 296, 369, 60);
     process_btn = MakeButton(GroupBox5, QStringLiteral("Render"), 14, 15);
@@ -280,7 +280,9 @@ void TMainDlg::BuildLayout() {
     // Picture views.
     img = Place(new TImage32(c), 8, 360, 400, 300);
     orgimg = Place(new TImage32(c), 416, 360, 400, 300);
+}
 
+void TMainDlg::WireControls() {
     Wire(this, load_btn, &QPushButton::clicked, &TMainDlg::load_btnClick);
     WireTrackbar(this, dist_r, &TMainDlg::dist_rChange);
     WireTrackbar(this, dist_g, &TMainDlg::dist_gChange);
@@ -360,7 +362,7 @@ void TMainDlg::Log(const QString& message, int level) const {
 }
 
 void TMainDlg::FormCreate() {
-    if (!IsInstalled("Orvane Tintavo")) {
+    if (!IsInstalled(ProductName)) {
         ImportSettings(ApplicationTitle, platform::ProgramFolder() + "settings.ini");
     }
     QString text;
@@ -410,10 +412,7 @@ void TMainDlg::process_btnClick() {
     }
 
     // Whatever happens from here on, the progress bar ends at 0.
-    struct ProgressReset {
-        QProgressBar* bar;
-        ~ProgressReset() { bar->setValue(0); }
-    } progressReset{pb};
+    const auto progressReset = qScopeGuard([bar = pb] { bar->setValue(0); });
 
     Log(QStringLiteral("Rendering..."), LogInfo);
 
@@ -455,11 +454,11 @@ void TMainDlg::filter_btnClick() {
     }
     Log(QStringLiteral("Filtering..."), LogInfo);
     FilterMask(*MaskBitmap);
-    RecomposePicture();
+    RecomposeRender();
     img->Bitmap.CopyFrom(ShowMask ? MaskBitmap.get() : RenderBitmap.get());
 }
 
-void TMainDlg::RecomposePicture() {
+void TMainDlg::RecomposeRender() {
     // After a failed read the mask is empty while the picture buffer may hold whatever the
     // read left in it: there is nothing to rebuild then.
     if (!MaskBitmap || !RenderBitmap || MaskBitmap->IsEmpty()) {
@@ -488,10 +487,7 @@ void TMainDlg::dist_bChange() {
 void TMainDlg::ApplyPreset(int red, int green, int blue) {
     // Red and green change under the lock; the blue change, unlocked, renders once for all.
     RenderLock = true;
-    struct Unlock {
-        bool& lock;
-        ~Unlock() { lock = false; }
-    } unlock{RenderLock};
+    const auto unlock = qScopeGuard([this] { RenderLock = false; });
     dist_r->setValue(red);
     dist_g->setValue(green);
     RenderLock = false;

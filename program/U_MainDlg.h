@@ -1,8 +1,10 @@
 #pragma once
 
 // The main window: every control of the form, the main-window state and all handlers.
-// Handler bodies live in U_MainDlg.cpp, except the lifecycle group (activation, drops,
-// closing, update outcome, the "?" menu) which lives in U_MainDlg_Lifecycle.cpp.
+// Handler bodies live in program/: the form, the sliders, the colour fields and the render
+// in U_MainDlg.cpp; the picture files (Load, loading the working copy, Save and the export)
+// in U_MainDlg_Files.cpp; the lifecycle group (activation, drops, closing, update outcome,
+// the "?" menu) in U_MainDlg_Lifecycle.cpp.
 
 #include <QCoreApplication>
 #include <QMainWindow>
@@ -147,7 +149,9 @@ public:
 
     // ---- Operations used across the window ----------------------------------------------
     void LoadPicture(const QString& Path);
-    void RecomposePicture();
+    // Rebuilds the render from the picture and the current mask (the engine's RecomposePicture)
+    // when both exist.
+    void RecomposeRender();
     // Adds a line to the run log when it exists (it is created at first activation).
     void Log(const QString& message, int level) const;
 
@@ -199,6 +203,11 @@ protected:
 
 private:
     void BuildLayout();
+    void BuildTopBand(QWidget* c);
+    void BuildPictureAndThresholds(QWidget* c);
+    void BuildColorGroups(QWidget* c);
+    void BuildActionAndViews(QWidget* c);
+    void WireControls();
     void BuildMenus();
     void SetTabOrder();
     void ApplyPreset(int red, int green, int blue);

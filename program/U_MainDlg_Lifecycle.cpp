@@ -11,9 +11,9 @@
 #include "platform/ProgramPath.h"
 #include "program/IntegerField.h"
 #include "program/TApplication.h"
-#include "program/U_MsgDlg.h"
 #include "services/U_Log.h"
 #include "services/U_TovikUtils.h"
+#include "ui/U_MsgDlg.h"
 #include "update/U_ZelkFct.h"
 #include "update/U_Zelk_Lite.h"
 
@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QScopeGuard>
 #include <QSlider>
 
 #include <string>
@@ -49,31 +50,8 @@ EventLoopPoster& UpdatePoster() {
     return poster;
 }
 
-// Runs a step on every way out of a scope, also when something before it throws.
-template <typename F> class Finally {
-public:
-    explicit Finally(F f) : f_(std::move(f)) {}
-    ~Finally() { f_(); }
-    Finally(const Finally&) = delete;
-    Finally& operator=(const Finally&) = delete;
-
-private:
-    F f_;
-};
-
-// The extension of a file name: from the last "." after the last folder separator, dot
-// included; empty when there is none.
-std::string ExtractFileExt(const std::string& name) {
-    const std::size_t dot = name.find_last_of('.');
-    const std::size_t delim = name.find_last_of(platform::PathDelim());
-    if (dot == std::string::npos || (delim != std::string::npos && dot < delim)) {
-        return {};
-    }
-    return name.substr(dot);
-}
-
 bool IsJpegFileName(const std::string& name) {
-    const std::string ext = ExtractFileExt(name);
+    const std::string ext = platform::ExtractFileExt(name);
     return platform::EqualsNoCase(ext, ".jpg") || platform::EqualsNoCase(ext, ".jpeg");
 }
 
@@ -136,7 +114,7 @@ void TMainDlg::FilesDropped(QObject* /*Sender*/) {
     }
     // Only the first name counts; the list is empty again after every drop, whatever the
     // load does.
-    Finally emptyList([this] { DroppedFiles->clear(); });
+    const auto emptyList = qScopeGuard([this] { DroppedFiles->clear(); });
     if (DroppedFiles->isEmpty()) {
         return;
     }
@@ -193,7 +171,7 @@ void TMainDlg::Checkforupdate1Click() {
 
 void TMainDlg::UpdateCheckDone() {
     // The menu item comes back and the next check is a manual one, whatever happens below.
-    Finally reenable([this] {
+    const auto reenable = qScopeGuard([this] {
         Checkforupdate1->setEnabled(true);
         QuietUpdateCheck = false;
     });

@@ -5,13 +5,15 @@
 #include "platform/OsInfo.h"
 #include "platform/PathUtils.h"
 #include "platform/ProfileFile.h"
+#include "platform/ProgramPath.h"
 #include "platform/Registry.h"
 #include "platform/SpecialFolders.h"
 
 #include <cerrno>
-#include <dirent.h>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -21,22 +23,13 @@ using platform::IncludeTrailingPathDelimiter;
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
-
-// Names of a folder's entries other than "." and "..".
+// Names of a folder's entries other than "." and ".."; none when it cannot be read.
 std::vector<std::string> FolderEntries(const std::string& folder) {
     std::vector<std::string> names;
-    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
-    if (!dir) {
-        return names;
-    }
-    while (const dirent* entry = readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        names.push_back(it->path().filename().string());
     }
     return names;
 }
@@ -46,11 +39,27 @@ bool IsRealFolder(const std::string& path) {
     return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// An entry whose TryExec names a program file by its full path belongs to that copy of the
+// program only: the installed copy runs installed, and another copy on the same machine (a
+// build tree, a copy on a removable drive) stays portable. An entry without one, or whose
+// program file is not known, counts by its name alone.
+bool BelongsToThisCopy(const platform::InstalledProgram& entry) {
+    if (entry.tryExec.empty() || entry.tryExec[0] != '/') {
+        return true;
+    }
+    const std::string self = platform::ProgramFilePath();
+    if (self.empty()) {
+        return true;
+    }
+    std::error_code ec;
+    return std::filesystem::equivalent(entry.tryExec, self, ec) && !ec;
+}
+
 } // namespace
 
 bool IsInstalled(const std::string& productName) {
-    for (const auto& entry : platform::InstalledProgramNames()) {
-        if (platform::StartsNoCase(entry, productName)) {
+    for (const auto& entry : platform::InstalledPrograms()) {
+        if (platform::StartsNoCase(entry.name, productName) && BelongsToThisCopy(entry)) {
             return true;
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ProductIdentity.h"
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -7,11 +9,6 @@
 namespace tintavo {
 
 // ---- Installation mode and data folder -------------------------------------------------
-
-// The name under which the program is registered among the installed programs.
-inline constexpr const char* ProductName = "Orvane Tintavo";
-// The maker's folder and registry key name.
-inline constexpr const char* CompanyName = "Orvane";
 
 // True when some entry of the installed-programs list begins with the product name, letters
 // A to Z compared without regard to case ("ORVANE TINTAVO 2.1" counts, "Orvane" does not).

@@ -1,5 +1,6 @@
 #include "update/U_ZelkFct.h"
 
+#include "platform/PathUtils.h"
 #include "update/TextRules.h"
 #include "update/U_Version.h"
 #include "update/VersionResource.h"
@@ -17,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tintavo::text;
 
-constexpr char kDelimiter = '/';
+constexpr char kDelimiter = platform::PathDelim();
 // The Western code page's signs, as this system's 8-bit (UTF-8) text writes them.
 constexpr std::string_view kCopyrightSign = "\xC2\xA9";
 constexpr std::string_view kRegisteredSign = "\xC2\xAE";
@@ -31,8 +32,7 @@ bool FileExists(const std::string& path) {
 }
 
 std::string FolderOf(const std::string& path) {
-    const std::size_t sep = path.rfind(kDelimiter);
-    return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+    return platform::ExtractFilePath(path);
 }
 
 // An element of the application descriptor beside the file: the last line holding the
@@ -221,10 +221,8 @@ bool IsDigitsAndDots(std::string_view text) {
 }
 
 std::string FileNameWithoutExt(const std::string& path) {
-    const std::size_t sep = path.rfind(kDelimiter);
-    const std::string name = sep == std::string::npos ? path : path.substr(sep + 1);
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string name = platform::ExtractFileName(path);
+    return name.substr(0, name.size() - platform::ExtractFileExt(name).size());
 }
 
 std::string GetProductVersion(const std::string& originalPath) {
@@ -309,12 +307,14 @@ bool Is64BitImage(const std::string& path) {
     return IsPe64Image(path);
 }
 
-std::string GetProductName(const std::string& path) {
-    const FileVersionInfoRec rec = ReadFileVersionInfo(path);
+namespace {
+
+// The product name's first choice among the version values: the product name, the file
+// description or the internal name, by how many words each has.
+std::string ChooseNameSource(const FileVersionInfoRec& rec, const std::string& f) {
     const std::string& fd = rec.FileDescription;
     const std::string& pn = rec.ProductName;
     const std::string& in = rec.InternalName;
-    const std::string f = FileNameWithoutExt(path);
     std::string r;
 
     const std::size_t nFD = PartCount(ReplaceAll(fd, " - ", "-"), " -");
@@ -337,6 +337,11 @@ std::string GetProductName(const std::string& path) {
     if (nIN > 0 && (r.empty() || PartCount(r, " ") > 6)) {
         r = in;
     }
+    return r;
+}
+
+// The name without a bitness marker, a version number, a trademark or a final full stop.
+std::string WithoutMarkers(std::string r) {
     // A bitness marker in brackets at the end: "Tool (64-bit)".
     if (PartCount(r, " ") > 1 && !r.empty() && r.find(')') == r.size() - 1) {
         std::size_t cut = std::string::npos;
@@ -369,12 +374,11 @@ std::string GetProductName(const std::string& path) {
     if (r.size() > 1 && r.back() == '.') {
         r = Trim(std::string_view(r).substr(0, r.size() - 1));
     }
-    if (r.empty()) {
-        r = ReadDescriptorElement(path, "name");
-        if (r.empty()) {
-            r = ReadDescriptorElement(path, "filename");
-        }
-    }
+    return r;
+}
+
+// The name without the usual words about the file's kind and the system it is made for.
+std::string WithoutKindAndSystem(std::string r) {
     for (const char* ending :
          {".exe", ".dll", ".dll loader", "Application", "application file", "main executable"}) {
         r = RemoveEnding(r, ending);
@@ -388,6 +392,21 @@ std::string GetProductName(const std::string& path) {
           "for Windows 9x/Me/NT/2k/XP", "64-bit", "32-bit"}) {
         r = RemoveEnding(r, ending);
     }
+    return r;
+}
+
+} // namespace
+
+std::string GetProductName(const std::string& path) {
+    const std::string f = FileNameWithoutExt(path);
+    std::string r = WithoutMarkers(ChooseNameSource(ReadFileVersionInfo(path), f));
+    if (r.empty()) {
+        r = ReadDescriptorElement(path, "name");
+        if (r.empty()) {
+            r = ReadDescriptorElement(path, "filename");
+        }
+    }
+    r = WithoutKindAndSystem(r);
     if (r.empty()) {
         r = f;
     }
@@ -441,8 +460,10 @@ std::string CleanCompanyName(const std::string& text, const std::string& path) {
     return CleanName(t);
 }
 
-std::string StripCopyright(const std::string& text) {
-    std::string t = text;
+namespace {
+
+// The copyright words, sign and years at either end of the text.
+std::string WithoutCopyrightMarks(std::string t) {
     if (t.ends_with(',')) {
         t.pop_back();
     }
@@ -479,6 +500,11 @@ std::string StripCopyright(const std::string& text) {
     if (t.size() > 1 && t.ends_with('-')) {
         t.pop_back();
     }
+    return t;
+}
+
+// The text without a licence sentence or an "All Rights Reserved" at its end.
+std::string WithoutLicenceWords(std::string t) {
     for (const char* ending :
          {" under GNU General Public License", " under the GPL",
           " under the GNU Public License (GPL)", " under GNU General Public License.",
@@ -505,7 +531,12 @@ std::string StripCopyright(const std::string& text) {
             t = DropLast(t, p.size() + 1);
         }
     }
-    t = Trim(t);
+    return Trim(t);
+}
+
+// The text without the dashes around it, a final year and the copyright and rights phrases
+// at its beginning and end.
+std::string WithoutRightsPhrases(std::string t) {
     if (t.size() > 1) {
         if (t.starts_with('-')) {
             t.erase(0, 1);
@@ -536,6 +567,13 @@ std::string StripCopyright(const std::string& text) {
           "laws."}) {
         t = RemoveEnding(t, ending);
     }
+    return t;
+}
+
+} // namespace
+
+std::string StripCopyright(const std::string& text) {
+    const std::string t = WithoutRightsPhrases(WithoutLicenceWords(WithoutCopyrightMarks(text)));
     return t == text ? t : StripCopyright(t);
 }
 

@@ -182,10 +182,7 @@ std::string MakerWebSite(const std::string& title) {
         platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKeyPath(title), "WebSite");
     if (setting &&
         (setting->type == platform::REG_SZ || setting->type == platform::REG_EXPAND_SZ)) {
-        std::string base = text::Trim(setting->data);
-        while (!base.empty() && base.back() == '/') {
-            base.pop_back();
-        }
+        std::string base = SiteAddress(text::Trim(setting->data), "");
         if (!base.empty()) {
             return base;
         }
@@ -193,21 +190,22 @@ std::string MakerWebSite(const std::string& title) {
     return std::string(kMakerWebSite);
 }
 
-std::string DownloadPageUrl(std::string_view base) {
+std::string SiteAddress(std::string_view base, std::string_view path) {
     while (base.ends_with('/')) {
         base.remove_suffix(1);
     }
-    return std::string(base) + "/?download";
+    return std::string(base) + std::string(path);
+}
+
+std::string DownloadPageUrl(std::string_view base) {
+    return SiteAddress(base, "/?download");
 }
 
 std::string BuildCheckUrl(std::string_view base, std::string_view product, std::string_view company,
                           std::string_view highText, std::string_view lowText) {
-    while (base.ends_with('/')) {
-        base.remove_suffix(1);
-    }
-    return std::string(base) + "/zelk/check.php?uid=0&ProductName=" + UrlEncode(product) +
-           "&Company=" + UrlEncode(company) + "&VH=" + std::string(highText) +
-           "&VL=" + std::string(lowText);
+    return SiteAddress(base, "/zelk/check.php?uid=0&ProductName=" + UrlEncode(product) +
+                                 "&Company=" + UrlEncode(company) + "&VH=" + std::string(highText) +
+                                 "&VL=" + std::string(lowText));
 }
 
 TZelkLite::TZelkLite(TZelkLogSink log, std::string title, IZelkPoster& poster)
@@ -237,6 +235,45 @@ void TZelkLite::Abandon() {
     exchange_.reset();
 }
 
+void TZelkLite::ApplyConnectionOptions(void* easy) const {
+    if (UseProxy) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, ProxyHost.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(ProxyPort));
+        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, ProxyUser.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, ProxyPassword.c_str());
+    } else {
+        // An empty proxy also keeps the environment's proxy variables out.
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    }
+    // The server's certificate is verified, against the system's store unless a test
+    // names its own authority.
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caFile_.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, caFile_.c_str());
+        curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+    }
+}
+
+void TZelkLite::StartWorker(const std::shared_ptr<Exchange>& exchange, std::uint64_t session) {
+    worker_ =
+        std::thread([exchange, &poster = poster_, token = std::weak_ptr<Token>(token_), session] {
+            THttpOutcome outcome = exchange->Run();
+            if (exchange->Cancelled.load()) {
+                return;
+            }
+            try {
+                poster.Post([token, session, outcome = std::move(outcome)] {
+                    if (const auto alive = token.lock()) {
+                        alive->Owner->Deliver(session, outcome);
+                    }
+                });
+            } catch (...) {
+                // Nowhere to deliver: the poster is gone or full.
+            }
+        });
+}
+
 void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
     Abandon();
     ++session_;
@@ -259,24 +296,7 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
         if (exchange->Multi == nullptr || !exchange->Easy) {
             throw std::runtime_error("libcurl cannot be initialised");
         }
-        CURL* easy = ApplyHttpProfile(exchange->Easy.get());
-        if (UseProxy) {
-            curl_easy_setopt(easy, CURLOPT_PROXY, ProxyHost.c_str());
-            curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(ProxyPort));
-            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, ProxyUser.c_str());
-            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, ProxyPassword.c_str());
-        } else {
-            // An empty proxy also keeps the environment's proxy variables out.
-            curl_easy_setopt(easy, CURLOPT_PROXY, "");
-        }
-        // The server's certificate is verified, against the system's store unless a test
-        // names its own authority.
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!caFile_.empty()) {
-            curl_easy_setopt(easy, CURLOPT_CAINFO, caFile_.c_str());
-            curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
-        }
+        ApplyConnectionOptions(ApplyHttpProfile(exchange->Easy.get()));
         requestUrl_ = ChooseUrlScheme(url);
         if (!text::EqualsNoCase(requestUrl_, url)) {
             Log("ZelkLite : No SSL / Back to HTTP", kZelkVerbose);
@@ -285,22 +305,7 @@ void TZelkLite::Start(const std::string& executablePath, TDoneEvent onDone) {
         startTick_ = TickCount();
         exchange->Deadline = Clock::now() + timeLimit_;
         exchange_ = exchange;
-        worker_ = std::thread(
-            [exchange, &poster = poster_, token = std::weak_ptr<Token>(token_), session] {
-                THttpOutcome outcome = exchange->Run();
-                if (exchange->Cancelled.load()) {
-                    return;
-                }
-                try {
-                    poster.Post([token, session, outcome = std::move(outcome)] {
-                        if (const auto alive = token.lock()) {
-                            alive->Owner->Deliver(session, outcome);
-                        }
-                    });
-                } catch (...) {
-                    // Nowhere to deliver: the poster is gone or full.
-                }
-            });
+        StartWorker(exchange, session);
     } catch (const std::exception&) {
         // The check could not be prepared or started: it ends as failed, so that a new one
         // can be made.

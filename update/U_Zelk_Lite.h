@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/ProductIdentity.h"
+#include "services/U_Log.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -12,8 +15,11 @@
 // executable and judges the reply.
 namespace tintavo {
 
-// Levels of the run log lines the client writes.
-enum TZelkLogLevel : int { kZelkVerbose = 0, kZelkInfo = 1, kZelkError = 2 };
+// Levels of the run log lines the client writes: the run log's own levels.
+using TZelkLogLevel = LogLevel;
+inline constexpr TZelkLogLevel kZelkVerbose = LogVerbose;
+inline constexpr TZelkLogLevel kZelkInfo = LogInfo;
+inline constexpr TZelkLogLevel kZelkError = LogError;
 // Where the client's log lines go (message, level); the window hands the run log's Add.
 using TZelkLogSink = std::function<void(const std::string& message, int level)>;
 
@@ -25,13 +31,13 @@ public:
     virtual void Post(std::function<void()> task) = 0;
 };
 
-// The maker's web site, used when the product key holds no WebSite setting.
-inline constexpr std::string_view kMakerWebSite = "https://www.orvane.example";
-
 // The base address of the maker's web site: the string setting WebSite of the product key
 // (the key named after the application title) when it holds one, else kMakerWebSite; without
 // a trailing "/". Read anew at every call.
-std::string MakerWebSite(const std::string& title = "Tintavo");
+std::string MakerWebSite(const std::string& title = ApplicationTitle);
+// An address on a web site: the path (beginning with "/") after the base without its
+// trailing "/".
+std::string SiteAddress(std::string_view base, std::string_view path);
 // The download page: the web site's root with the query "?download".
 std::string DownloadPageUrl(std::string_view base);
 
@@ -103,6 +109,10 @@ private:
 
     void Abandon();
     void Deliver(std::uint64_t session, const THttpOutcome& outcome);
+    // The proxy and certificate options of the exchange's handle (a libcurl easy handle).
+    void ApplyConnectionOptions(void* easy) const;
+    // Runs the exchange on the worker thread; its outcome is posted back to Deliver.
+    void StartWorker(const std::shared_ptr<Exchange>& exchange, std::uint64_t session);
     void Log(const std::string& message, int level) const;
 
     TZelkLogSink log_;

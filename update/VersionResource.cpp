@@ -1,5 +1,6 @@
 #include "update/VersionResource.h"
 
+#include "platform/Utf8.h"
 #include "update/TextRules.h"
 
 #include <fstream>
@@ -146,21 +147,7 @@ std::string Utf16ToUtf8(const std::vector<std::uint8_t>& bytes) {
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = 0xFFFD; // a lone surrogate
         }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
+        platform::AppendUtf8(out, cp);
     }
     return out;
 }
@@ -178,8 +165,18 @@ bool KeyEquals(const std::u16string& key, std::string_view name) {
     return true;
 }
 
-std::optional<std::vector<std::uint8_t>> ElfVersionBlock(FileBytes& file,
-                                                         const std::vector<std::uint8_t>& ident) {
+// Where an ELF file's section headers are and how many there are.
+struct ElfSectionTable {
+    bool is64 = false;
+    bool big = false;
+    std::uint64_t shoff = 0;
+    std::size_t entSize = 0;
+    std::uint64_t count = 0;
+    std::uint32_t strIndex = 0;
+};
+
+std::optional<ElfSectionTable> FindElfSectionTable(FileBytes& file,
+                                                   const std::vector<std::uint8_t>& ident) {
     const bool is64 = ident[4] == 2;
     if ((ident[4] != 1 && ident[4] != 2) || (ident[5] != 1 && ident[5] != 2)) {
         return std::nullopt;
@@ -217,6 +214,16 @@ std::optional<std::vector<std::uint8_t>> ElfVersionBlock(FileBytes& file,
     if (count == 0 || count > file.size() / entSize || strIndex >= count) {
         return std::nullopt;
     }
+    return ElfSectionTable{is64, big, shoff, entSize, count, strIndex};
+}
+
+std::optional<std::vector<std::uint8_t>> ElfVersionBlock(FileBytes& file,
+                                                         const std::vector<std::uint8_t>& ident) {
+    const auto found = FindElfSectionTable(file, ident);
+    if (!found) {
+        return std::nullopt;
+    }
+    const auto [is64, big, shoff, entSize, count, strIndex] = *found;
     const auto table = file.Read(shoff, count * entSize);
     if (!table) {
         return std::nullopt;

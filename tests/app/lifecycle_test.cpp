@@ -7,8 +7,8 @@
 #include "platform/Registry.h"
 #include "platform/ShellLaunch.h"
 #include "program/U_MainDlg.h"
-#include "program/U_MsgDlg.h"
 #include "services/U_TovikUtils.h"
+#include "ui/U_MsgDlg.h"
 
 #include <QAction>
 #include <QApplication>

@@ -68,6 +68,8 @@ TEST(DesktopEntries, DisplayNameRules) {
               "f");
     EXPECT_EQ(DesktopEntryDisplayName("", "f.desktop"), "f");
     EXPECT_EQ(DesktopEntryDisplayName("[Desktop Entry]\nName=\n", "g.desktop"), "g");
+    EXPECT_EQ(DesktopEntryValue("[Desktop Entry]\nTryExecX=/a\nTryExec = /b \n", "TryExec"), "/b");
+    EXPECT_EQ(DesktopEntryValue("[Desktop Action x]\nTryExec=/c\n", "TryExec"), "");
 }
 
 TEST(DesktopEntries, ListUserEntriesFirstThenDataDirs) {

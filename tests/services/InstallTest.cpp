@@ -2,6 +2,7 @@
 
 #include "common/TestConfig.h"
 #include "common/TestSandbox.h"
+#include "platform/ProgramPath.h"
 #include "services/U_TovikUtils.h"
 
 #include <cstdlib>
@@ -25,12 +26,24 @@ TEST(Install, InstalledTestFindsTheInstalledDesktopEntry) {
     ASSERT_TRUE(fs::exists(entry));
     const std::string text = tintavo::test::readFile(entry);
     EXPECT_NE(text.find("\nName=Orvane Tintavo\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nTryExec=" + (prefix / "bin/tintavo").string() + "\n"), std::string::npos)
+        << text;
     EXPECT_TRUE(fs::exists(prefix / "share/icons/hicolor/scalable/apps/orvane-tintavo.svg"));
+    EXPECT_TRUE(fs::exists(prefix / "share/icons/hicolor/256x256/apps/orvane-tintavo.png"));
+    EXPECT_TRUE(fs::exists(prefix / "share/metainfo/example.orvane.Tintavo.metainfo.xml"));
+    EXPECT_TRUE(fs::exists(prefix / "share/man/man1/tintavo.1"));
 
+    // Run as the installed program file.
+    tintavo::platform::ScopedProgramPathOverride installed((prefix / "bin/tintavo").string());
     EXPECT_FALSE(tintavo::IsInstalled(tintavo::ProductName));
     sandbox.setEnv("XDG_DATA_DIRS",
                    (sandbox.root() / "elsewhere").string() + ":" + (prefix / "share").string());
     EXPECT_TRUE(tintavo::IsInstalled(tintavo::ProductName));
+    {
+        // Another copy of the program finds the entry but is not the installed one.
+        tintavo::platform::ScopedProgramPathOverride other((sandbox.root() / "tintavo").string());
+        EXPECT_FALSE(tintavo::IsInstalled(tintavo::ProductName));
+    }
     sandbox.setEnv("XDG_DATA_DIRS", (sandbox.root() / "elsewhere").string());
     EXPECT_FALSE(tintavo::IsInstalled(tintavo::ProductName));
 }

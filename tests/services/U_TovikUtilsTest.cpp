@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/TestSandbox.h"
+#include "platform/ProgramPath.h"
 #include "platform/SpecialFolders.h"
 #include "services/U_TovikUtils.h"
 
@@ -85,6 +86,28 @@ TEST(InstalledTest, MatchesDisplayNameOrFileNameIgnoringCase) {
     // A Name outside the [Desktop Entry] group does not count either.
     writeFile(user / "Orvane Tintavo.desktop", "[Desktop Action x]\nName=Other\n");
     EXPECT_TRUE(IsInstalled(ProductName));
+}
+
+TEST(InstalledTest, EntryWithTryExecCountsOnlyForThatProgramFile) {
+    TestSandbox sandbox;
+    const fs::path installed = sandbox.root() / "usr/bin/tintavo";
+    const fs::path other = sandbox.root() / "build/tintavo";
+    writeFile(installed, "");
+    writeFile(other, "");
+    writeFile(sandbox.dataDirs() / "applications/orvane-tintavo.desktop",
+              "[Desktop Entry]\nName=Orvane Tintavo\nTryExec=" + installed.string() + "\n");
+    {
+        tintavo::platform::ScopedProgramPathOverride self(installed.string());
+        EXPECT_TRUE(IsInstalled(ProductName));
+    }
+    {
+        tintavo::platform::ScopedProgramPathOverride self(other.string());
+        EXPECT_FALSE(IsInstalled(ProductName)) << "another copy on the same machine is portable";
+        // A program name without a folder says nothing of which copy the entry belongs to.
+        writeFile(sandbox.dataDirs() / "applications/orvane-tintavo.desktop",
+                  "[Desktop Entry]\nName=Orvane Tintavo\nTryExec=tintavo\n");
+        EXPECT_TRUE(IsInstalled(ProductName));
+    }
 }
 
 TEST(InstalledTest, ReadsEveryDataDirInOrder) {

@@ -1,4 +1,4 @@
-#include "program/U_MsgDlg.h"
+#include "ui/U_MsgDlg.h"
 #include "common/TestSandbox.h"
 #include "platform/ShellLaunch.h"
 

@@ -6,8 +6,8 @@
 #include "files/PictureFiles.h"
 #include "program/TApplication.h"
 #include "program/U_MainDlg.h"
-#include "program/U_MsgDlg.h"
 #include "services/U_Log.h"
+#include "ui/U_MsgDlg.h"
 
 #include <QFile>
 #include <QLineEdit>

@@ -74,14 +74,14 @@ int AskQuestion(QWidget* owner, const std::string& text);
 // (%NAME%, $NAME, ${NAME}) in the file text expanded first. A local file that does not exist
 // fails at once and shows nothing. The verb, parameters and show command are accepted for
 // the callers' sake; the desktop always uses its default action.
-bool LaunchFile(const std::string& file, const std::string& parameters = {},
-                const std::string& verb = {}, int showCommand = 1);
+[[nodiscard]] bool LaunchFile(const std::string& file, const std::string& parameters = {},
+                              const std::string& verb = {}, int showCommand = 1);
 
 // Opens a file or address with the desktop's associated program on behalf of a window. The
 // file text is taken as written. A local file that does not exist fails.
-bool LaunchFromWindow(QWidget* owner, const std::string& verb, const std::string& file,
-                      const std::string& parameters = {}, const std::string& folder = {},
-                      int showCommand = 1);
+[[nodiscard]] bool LaunchFromWindow(QWidget* owner, const std::string& verb,
+                                    const std::string& file, const std::string& parameters = {},
+                                    const std::string& folder = {}, int showCommand = 1);
 
 // Makes every launch of the process (also the run log's Open) go through the toolkit's
 // desktop services instead of xdg-open. The program calls it once after creating the

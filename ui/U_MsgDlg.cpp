@@ -1,4 +1,4 @@
-#include "program/U_MsgDlg.h"
+#include "ui/U_MsgDlg.h"
 
 #include "platform/PathUtils.h"
 #include "platform/ShellLaunch.h"

@@ -1,0 +1,790 @@
+#include "engine/Selection.h"
+
+#include "engine/BrushOverlay.h"
+#include "engine/EngineError.h"
+#include "engine/ParallelRows.h"
+#include "engine/SoftEdge.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tintavo {
+
+namespace {
+
+void CheckRange(const char* what, std::int32_t value, std::int32_t low, std::int32_t high) {
+    if (value < low || value > high) {
+        throw EngineError(std::string(what) + " must be " + std::to_string(low) + " to " +
+                          std::to_string(high) + ", not " + std::to_string(value));
+    }
+}
+
+std::uint32_t ClampChannel(std::int32_t value) {
+    return static_cast<std::uint32_t>(std::clamp(value, 0, 255));
+}
+
+// ---- Hue -------------------------------------------------------------------------------
+
+constexpr std::int32_t HueTurn = 1536;
+
+struct HueChroma {
+    std::int32_t Hue = 0;
+    std::int32_t Chroma = 0;
+};
+
+HueChroma HueChromaOf(std::int32_t r, std::int32_t g, std::int32_t b) {
+    const std::int32_t high = std::max({r, g, b});
+    const std::int32_t chroma = high - std::min({r, g, b});
+    if (chroma == 0) {
+        return {};
+    }
+    std::int32_t hue = 0;
+    if (high == r) {
+        hue = 256 * (g - b) / chroma;
+        if (hue < 0) {
+            hue += HueTurn;
+        }
+    } else if (high == g) {
+        hue = 512 + 256 * (b - r) / chroma;
+    } else {
+        hue = 1024 + 256 * (r - g) / chroma;
+    }
+    return {hue, chroma};
+}
+
+// ---- Oklab -----------------------------------------------------------------------------
+
+struct Lab {
+    double L = 0;
+    double A = 0;
+    double B = 0;
+};
+
+const std::array<double, 256>& LinearTable() {
+    static const std::array<double, 256> table = [] {
+        std::array<double, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            const double v = i / 255.0;
+            t[static_cast<std::size_t>(i)] =
+                v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The cube root to about 14 digits: a float estimate refined by one Newton step in double
+// precision. The same on every machine that rounds IEEE doubles.
+double CubeRoot(double v) {
+    if (v <= 0) {
+        return 0;
+    }
+    double y = static_cast<double>(std::cbrt(static_cast<float>(v)));
+    y -= (y * y * y - v) / (3 * y * y);
+    return y;
+}
+
+// The cube roots of the cone responses (l', m', s'), each increasing in every channel.
+std::array<double, 3> ConeRoots(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+    const auto& lin = LinearTable();
+    const double lr = lin[r];
+    const double lg = lin[g];
+    const double lb = lin[b];
+    return {CubeRoot(0.4122214708 * lr + 0.5363325363 * lg + 0.0514459929 * lb),
+            CubeRoot(0.2119034982 * lr + 0.6806995451 * lg + 0.1073969566 * lb),
+            CubeRoot(0.0883024619 * lr + 0.2817188376 * lg + 0.6299787005 * lb)};
+}
+
+constexpr double LabMatrix[3][3] = {{0.2104542553, 0.7936177850, -0.0040720468},
+                                    {1.9779984951, -2.4285922050, 0.4505937099},
+                                    {0.0259040371, 0.7827717662, -0.8086757660}};
+
+Lab LabOf(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+    const auto c = ConeRoots(r, g, b);
+    const auto row = [&c](int i) {
+        return LabMatrix[i][0] * c[0] + LabMatrix[i][1] * c[1] + LabMatrix[i][2] * c[2];
+    };
+    return {row(0), row(1), row(2)};
+}
+
+double DistanceSquared(const Lab& p, const Lab& q) {
+    const double dl = p.L - q.L;
+    const double da = p.A - q.A;
+    const double db = p.B - q.B;
+    return dl * dl + da * da + db * db;
+}
+
+// The colour cube cut into 64^3 cells of 4 x 4 x 4 colours. For each cell, bounds of L, a and
+// b over all its colours (the cone roots are increasing in every channel, so each lies
+// between its values at the cell's lowest and highest corner, and the matrix is applied to
+// those intervals), rounded outwards to float. Made once, used by every perceptual rule to
+// settle most cells without looking at their colours one by one.
+constexpr int CellBits = 2;
+constexpr int CellsPerSide = 256 >> CellBits;
+constexpr std::size_t CellCount = std::size_t{CellsPerSide} * CellsPerSide * CellsPerSide;
+
+struct CellBounds {
+    float Low[3];
+    float High[3];
+};
+
+std::size_t CellOf(TColor32 col) {
+    return std::size_t{RedOf(col) >> CellBits} << 12 | std::size_t{GreenOf(col) >> CellBits} << 6 |
+           std::size_t{BlueOf(col) >> CellBits};
+}
+
+const std::vector<CellBounds>& LabCells() {
+    static const std::vector<CellBounds> cells = [] {
+        constexpr int side = CellsPerSide;
+        constexpr int points = side + 1;
+        // The cone roots on a grid of channel values 0, 4, ..., 252, 255: cell k's colours lie
+        // between grid points k and k + 1, so those bound every cell.
+        const auto value = [](int k) {
+            return static_cast<std::uint32_t>(std::min(k << CellBits, 255));
+        };
+        std::vector<std::array<double, 3>> roots(static_cast<std::size_t>(points) * points *
+                                                 points);
+        const auto at = [](int r, int g, int b) {
+            return (static_cast<std::size_t>(r) * points + static_cast<std::size_t>(g)) * points +
+                   static_cast<std::size_t>(b);
+        };
+        for (int r = 0; r < points; ++r) {
+            for (int g = 0; g < points; ++g) {
+                for (int b = 0; b < points; ++b) {
+                    roots[at(r, g, b)] = ConeRoots(value(r), value(g), value(b));
+                }
+            }
+        }
+        std::vector<CellBounds> out(CellCount);
+        for (int r = 0; r < side; ++r) {
+            for (int g = 0; g < side; ++g) {
+                for (int b = 0; b < side; ++b) {
+                    const auto& lo = roots[at(r, g, b)];
+                    const auto& hi = roots[at(r + 1, g + 1, b + 1)];
+                    CellBounds& cell = out[static_cast<std::size_t>((r << 12) | (g << 6) | b)];
+                    for (int i = 0; i < 3; ++i) {
+                        double sumLow = 0;
+                        double sumHigh = 0;
+                        for (std::size_t k = 0; k < 3; ++k) {
+                            const double m = LabMatrix[i][k];
+                            sumLow += m * (m >= 0 ? lo[k] : hi[k]);
+                            sumHigh += m * (m >= 0 ? hi[k] : lo[k]);
+                        }
+                        cell.Low[i] = std::nextafter(static_cast<float>(sumLow),
+                                                     -std::numeric_limits<float>::infinity());
+                        cell.High[i] = std::nextafter(static_cast<float>(sumHigh),
+                                                      std::numeric_limits<float>::infinity());
+                    }
+                }
+            }
+        }
+        return out;
+    }();
+    return cells;
+}
+
+// Per-channel box of one kept colour, as the render pass computes it: [Low, High] clipped to
+// 0..255, empty when the threshold is negative or the box misses 0..255.
+struct ChannelBox {
+    std::uint32_t Low[3] = {1, 1, 1};
+    std::uint32_t High[3] = {0, 0, 0};
+};
+
+ChannelBox BoxFor(const CentralColor& cc, const Thresholds& t) {
+    ChannelBox box;
+    const std::int32_t centres[3] = {cc.Red, cc.Green, cc.Blue};
+    const std::int32_t limits[3] = {t.Red, t.Green, t.Blue};
+    for (int i = 0; i < 3; ++i) {
+        const std::int64_t low = std::max<std::int64_t>(std::int64_t{centres[i]} - limits[i], 0);
+        const std::int64_t high = std::min<std::int64_t>(std::int64_t{centres[i]} + limits[i], 255);
+        if (limits[i] < 0 || low > high) {
+            return ChannelBox{};
+        }
+        box.Low[i] = static_cast<std::uint32_t>(low);
+        box.High[i] = static_cast<std::uint32_t>(high);
+    }
+    return box;
+}
+
+} // namespace
+
+void ValidateSelection(const SelectionOptions& options) {
+    if (options.Colours.empty()) {
+        throw EngineError("A selection needs at least one Central Color");
+    }
+    switch (options.Model) {
+    case ColourModel::RgbBox:
+        CheckRange("The red threshold", options.Box.Red, 0, 255);
+        CheckRange("The green threshold", options.Box.Green, 0, 255);
+        CheckRange("The blue threshold", options.Box.Blue, 0, 255);
+        break;
+    case ColourModel::Hue:
+        CheckRange("The hue tolerance", options.HueTolerance, 0, MaxHueTolerance);
+        CheckRange("The chroma floor", options.ChromaFloor, 0, MaxChromaFloor);
+        break;
+    case ColourModel::Perceptual:
+        CheckRange("The perceptual radius", options.PerceptualRadius, 0, MaxPerceptualRadius);
+        break;
+    default:
+        throw EngineError("Unknown colour model");
+    }
+    CheckRange("The soft edge", options.Feather, 0, MaxFeather);
+    if (options.Grey != GreyModel::Average && options.Grey != GreyModel::Luminance) {
+        throw EngineError("Unknown grey model");
+    }
+    CheckRange("The strength", options.Strength, 0, MaxStrength);
+}
+
+bool IsWrittenSelection(const SelectionOptions& options) {
+    return options.Model == ColourModel::RgbBox && options.Colours.size() == 1 &&
+           options.Feather == 0 && options.Grey == GreyModel::Average &&
+           options.Strength == MaxStrength;
+}
+
+std::uint32_t GreyLevel(TColor32 col, GreyModel grey) {
+    if (grey == GreyModel::Luminance) {
+        return (13933u * RedOf(col) + 46871u * GreenOf(col) + 4732u * BlueOf(col) + 32768u) >> 16;
+    }
+    return (RedOf(col) + GreenOf(col) + BlueOf(col)) / 3u;
+}
+
+TColor32 BlendPixel(TColor32 col, std::uint32_t coverage, GreyModel grey, std::int32_t strength) {
+    const std::uint32_t w = (255u - std::min(coverage, 255u)) *
+                            static_cast<std::uint32_t>(std::clamp(strength, 0, MaxStrength));
+    if (w == 0) {
+        return col;
+    }
+    const std::uint32_t level = GreyLevel(col, grey);
+    const auto mix = [w, level](std::uint32_t channel) {
+        return (channel * (25500u - w) + level * w + 12750u) / 25500u;
+    };
+    return 0xFF000000u | mix(RedOf(col)) << 16 | mix(GreenOf(col)) << 8 | mix(BlueOf(col));
+}
+
+struct SelectionRule::Impl {
+    SelectionOptions Options;
+    std::vector<ChannelBox> Boxes; // non-empty boxes only
+    std::vector<std::int32_t> Hues;
+    std::vector<Lab> Labs;
+    double RadiusSquared = 0;
+    // Perceptual: what each cell of the colour cube holds (CellNone, CellAll, or mixed), and
+    // for a mixed cell, once a pixel has needed it, one bit per colour in it (bit
+    // (r & 3) << 4 | (g & 3) << 2 | (b & 3)) set when the colour is kept. Filled while the
+    // rule is used, from any thread: a cell worked out twice at once comes out the same.
+    enum : std::uint8_t { CellNone = 0, CellAll = 1, CellMixed = 2, CellWorkedOut = 3 };
+    std::unique_ptr<std::atomic<std::uint8_t>[]> CellState;
+    std::unique_ptr<std::atomic<std::uint64_t>[]> CellKept;
+    bool PlainGrey = true; // Average at full strength: Desaturate
+
+    static std::uint32_t BitOf(TColor32 col) {
+        return (RedOf(col) & 3u) << 4 | (GreenOf(col) & 3u) << 2 | (BlueOf(col) & 3u);
+    }
+
+    bool KeepsBox(TColor32 col) const {
+        const std::uint32_t c[3] = {RedOf(col), GreenOf(col), BlueOf(col)};
+        for (const ChannelBox& box : Boxes) {
+            if (c[0] >= box.Low[0] && c[0] <= box.High[0] && c[1] >= box.Low[1] &&
+                c[1] <= box.High[1] && c[2] >= box.Low[2] && c[2] <= box.High[2]) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool KeepsHue(TColor32 col) const {
+        const auto r = static_cast<std::int32_t>(RedOf(col));
+        const auto g = static_cast<std::int32_t>(GreenOf(col));
+        const auto b = static_cast<std::int32_t>(BlueOf(col));
+        const HueChroma hc = HueChromaOf(r, g, b);
+        if (hc.Chroma <= Options.ChromaFloor) {
+            return false;
+        }
+        for (const std::int32_t centre : Hues) {
+            std::int32_t d = hc.Hue > centre ? hc.Hue - centre : centre - hc.Hue;
+            d = std::min(d, HueTurn - d);
+            // d / 1536 of a turn within the tolerance in degrees: 360 d <= 1536 t.
+            if (d * 15 <= Options.HueTolerance * 64) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::uint64_t WorkOutCell(std::size_t cell) const {
+        const auto r0 = static_cast<std::uint32_t>(cell >> 12) << CellBits;
+        const auto g0 = static_cast<std::uint32_t>((cell >> 6) & 63u) << CellBits;
+        const auto b0 = static_cast<std::uint32_t>(cell & 63u) << CellBits;
+        std::uint64_t bits = 0;
+        for (std::uint32_t k = 0; k < 64; ++k) {
+            const Lab lab = LabOf(r0 + (k >> 4), g0 + ((k >> 2) & 3u), b0 + (k & 3u));
+            const bool kept = std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
+                return DistanceSquared(lab, centre) <= RadiusSquared;
+            });
+            bits |= std::uint64_t{kept} << k;
+        }
+        return bits;
+    }
+
+    bool KeepsPerceptual(TColor32 col) const {
+        const std::size_t cell = CellOf(col);
+        const std::uint8_t state = CellState[cell].load(std::memory_order_acquire);
+        if (state < CellMixed) {
+            return state == CellAll;
+        }
+        std::uint64_t bits = 0;
+        if (state == CellWorkedOut) {
+            bits = CellKept[cell].load(std::memory_order_relaxed);
+        } else {
+            bits = WorkOutCell(cell);
+            CellKept[cell].store(bits, std::memory_order_relaxed);
+            CellState[cell].store(CellWorkedOut, std::memory_order_release);
+        }
+        return ((bits >> BitOf(col)) & 1u) != 0;
+    }
+
+    bool Keeps(TColor32 col) const {
+        switch (Options.Model) {
+        case ColourModel::Hue:
+            return KeepsHue(col);
+        case ColourModel::Perceptual:
+            return KeepsPerceptual(col);
+        default:
+            return KeepsBox(col);
+        }
+    }
+
+    TColor32 Greyed(TColor32 col) const {
+        return PlainGrey ? Desaturate(col) : BlendPixel(col, 0, Options.Grey, Options.Strength);
+    }
+
+    void ScalarRow(const TColor32* in, TColor32* out, TColor32* mask, std::size_t x,
+                   std::size_t end) const {
+        for (; x < end; ++x) {
+            const TColor32 col = in[x];
+            const bool kept = Keeps(col);
+            if (out != nullptr) {
+                out[x] = kept ? col : Greyed(col);
+            }
+            if (mask != nullptr) {
+                mask[x] = kept ? MaskKept : MaskGreyed;
+            }
+        }
+    }
+
+#if defined(__SSE2__)
+    // Eight pixels at a time: the model's decision as lane masks, then the output. Each step
+    // gives exactly what the scalar rule gives (the float divisions below are of integers
+    // whose quotients lie too far from the next integer for rounding to cross it).
+    __m128i KeptBox(__m128i col) const {
+        __m128i kept = _mm_setzero_si128();
+        for (const ChannelBox& box : Boxes) {
+            const __m128i low =
+                _mm_set1_epi32(static_cast<int>(box.Low[0] << 16 | box.Low[1] << 8 | box.Low[2]));
+            const __m128i high = _mm_set1_epi32(
+                static_cast<int>(0xFF000000u | box.High[0] << 16 | box.High[1] << 8 | box.High[2]));
+            const __m128i outside = _mm_or_si128(_mm_subs_epu8(low, col), _mm_subs_epu8(col, high));
+            kept = _mm_or_si128(kept, _mm_cmpeq_epi32(outside, _mm_setzero_si128()));
+        }
+        return kept;
+    }
+
+    // Eight pixels in 16-bit lanes; the division is done in float, four at a time.
+    void KeptHue(__m128i c0, __m128i c1, __m128i& k0, __m128i& k1) const {
+        const __m128i byteMask = _mm_set1_epi32(0xFF);
+        const auto channel = [&](int shift) {
+            return _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(c0, shift), byteMask),
+                                   _mm_and_si128(_mm_srli_epi32(c1, shift), byteMask));
+        };
+        const __m128i r = channel(16);
+        const __m128i g = channel(8);
+        const __m128i b = channel(0);
+        const __m128i high = _mm_max_epi16(_mm_max_epi16(r, g), b);
+        const __m128i low = _mm_min_epi16(_mm_min_epi16(r, g), b);
+        const __m128i chroma = _mm_sub_epi16(high, low);
+        const __m128i coloured =
+            _mm_cmpgt_epi16(chroma, _mm_set1_epi16(static_cast<short>(Options.ChromaFloor)));
+        const __m128i isRed = _mm_cmpeq_epi16(high, r);
+        const __m128i isGreen = _mm_andnot_si128(isRed, _mm_cmpeq_epi16(high, g));
+        const __m128i isBlue = _mm_andnot_si128(_mm_or_si128(isRed, isGreen), _mm_set1_epi16(-1));
+        const auto pick = [](__m128i m, __m128i a, __m128i other) {
+            return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, other));
+        };
+        const __m128i num = pick(isRed, _mm_sub_epi16(g, b),
+                                 pick(isGreen, _mm_sub_epi16(b, r), _mm_sub_epi16(r, g)));
+        const __m128i base = _mm_or_si128(_mm_and_si128(isGreen, _mm_set1_epi16(512)),
+                                          _mm_and_si128(isBlue, _mm_set1_epi16(1024)));
+        // A grey's zero chroma is replaced by 1 (it is not kept anyway).
+        const __m128i divisor = _mm_max_epi16(chroma, _mm_set1_epi16(1));
+        const auto quotient = [](__m128i n, __m128i d) {
+            return _mm_cvttps_epi32(
+                _mm_div_ps(_mm_cvtepi32_ps(_mm_slli_epi32(n, 8)), _mm_cvtepi32_ps(d)));
+        };
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i q = _mm_packs_epi32(quotient(_mm_srai_epi32(_mm_unpacklo_epi16(num, num), 16),
+                                                   _mm_unpacklo_epi16(divisor, zero)),
+                                          quotient(_mm_srai_epi32(_mm_unpackhi_epi16(num, num), 16),
+                                                   _mm_unpackhi_epi16(divisor, zero)));
+        __m128i hue = _mm_add_epi16(base, q);
+        hue =
+            _mm_add_epi16(hue, _mm_and_si128(_mm_cmplt_epi16(hue, zero), _mm_set1_epi16(HueTurn)));
+        const __m128i turn = _mm_set1_epi16(HueTurn);
+        const __m128i limit = _mm_set1_epi16(static_cast<short>(Options.HueTolerance * 64));
+        const __m128i fifteen = _mm_set1_epi16(15);
+        __m128i far = _mm_set1_epi16(-1);
+        for (const std::int32_t centre : Hues) {
+            __m128i d = _mm_sub_epi16(hue, _mm_set1_epi16(static_cast<short>(centre)));
+            d = _mm_max_epi16(d, _mm_sub_epi16(zero, d));
+            d = _mm_min_epi16(d, _mm_sub_epi16(turn, d));
+            far = _mm_and_si128(far, _mm_cmpgt_epi16(_mm_mullo_epi16(d, fifteen), limit));
+        }
+        const __m128i kept = _mm_andnot_si128(far, coloured);
+        k0 = _mm_unpacklo_epi16(kept, kept);
+        k1 = _mm_unpackhi_epi16(kept, kept);
+    }
+
+    __m128i KeptPerceptual(const TColor32* in) const {
+        return _mm_set_epi32(KeepsPerceptual(in[3]) ? -1 : 0, KeepsPerceptual(in[2]) ? -1 : 0,
+                             KeepsPerceptual(in[1]) ? -1 : 0, KeepsPerceptual(in[0]) ? -1 : 0);
+    }
+
+    // The greyed pixel: (channel * (100 - s) + level * s + 50) / 100 with alpha 255, which is
+    // BlendPixel at coverage 0; the average grey at full strength is Desaturate.
+    __m128i GreyedVector(__m128i col) const {
+        const __m128i byteMask = _mm_set1_epi32(0xFF);
+        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(col, 16), byteMask));
+        const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(col, 8), byteMask));
+        const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(col, byteMask));
+        __m128 level;
+        if (Options.Grey == GreyModel::Luminance) {
+            const __m128 sum =
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(13933.0f)),
+                                      _mm_mul_ps(g, _mm_set1_ps(46871.0f))),
+                           _mm_add_ps(_mm_mul_ps(b, _mm_set1_ps(4732.0f)), _mm_set1_ps(32768.0f)));
+            level =
+                _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(sum, _mm_set1_ps(1.0f / 65536.0f))));
+        } else {
+            // floor((sum + 0.5) / 3) = sum / 3: the half keeps the product clear of the
+            // integer below whatever the rounding of a third.
+            level = _mm_cvtepi32_ps(_mm_cvttps_epi32(
+                _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(r, g), b), _mm_set1_ps(0.5f)),
+                           _mm_set1_ps(1.0f / 3.0f))));
+        }
+        const auto s = static_cast<float>(Options.Strength);
+        const __m128 keep = _mm_set1_ps(100.0f - s);
+        const __m128 grey = _mm_add_ps(_mm_mul_ps(level, _mm_set1_ps(s)), _mm_set1_ps(50.0f));
+        const __m128 hundred = _mm_set1_ps(100.0f);
+        const auto mix = [&](__m128 channel) {
+            return _mm_cvttps_epi32(
+                _mm_div_ps(_mm_add_ps(_mm_mul_ps(channel, keep), grey), hundred));
+        };
+        return _mm_or_si128(_mm_or_si128(opaque, _mm_slli_epi32(mix(r), 16)),
+                            _mm_or_si128(_mm_slli_epi32(mix(g), 8), mix(b)));
+    }
+
+    static __m128i PlainGreyVector(__m128i col) {
+        const __m128i byteMask = _mm_set1_epi32(0xFF);
+        const __m128i redBlue = _mm_set1_epi32(0x00FF00FF);
+        const __m128i ones = _mm_set1_epi16(1);
+        const __m128i third = _mm_set1_epi32(0xAAAB); // (sum * 0xAAAB) >> 17 == sum / 3
+        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        const __m128i repeat = _mm_set1_epi32(0x0101);
+        const __m128i sum = _mm_add_epi32(_mm_madd_epi16(_mm_and_si128(col, redBlue), ones),
+                                          _mm_and_si128(_mm_srli_epi32(col, 8), byteMask));
+        const __m128i level = _mm_srli_epi32(_mm_mulhi_epu16(sum, third), 1);
+        return _mm_or_si128(_mm_or_si128(opaque, _mm_mullo_epi16(level, repeat)),
+                            _mm_slli_epi32(level, 16));
+    }
+
+    template <int Model, bool Stream>
+    std::size_t VectorRow(const TColor32* in, TColor32* out, TColor32* mask, std::size_t x,
+                          std::size_t count) const {
+        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        const bool unchanged = Options.Strength == 0;
+        const auto store = [](TColor32* to, __m128i v) {
+            if constexpr (Stream) {
+                // Written past the caches: the results are far larger than any cache.
+                _mm_stream_si128(reinterpret_cast<__m128i*>(to), v);
+            } else {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
+            }
+        };
+        const auto finish = [&](std::size_t at, __m128i col, __m128i kept) {
+            if (out != nullptr) {
+                __m128i result = col;
+                if (!unchanged) {
+                    const __m128i grey = PlainGrey ? PlainGreyVector(col) : GreyedVector(col);
+                    result = _mm_or_si128(_mm_and_si128(kept, col), _mm_andnot_si128(kept, grey));
+                }
+                store(out + at, result);
+            }
+            if (mask != nullptr) {
+                store(mask + at, _mm_or_si128(opaque, kept));
+            }
+        };
+        for (; x + 8 <= count; x += 8) {
+            const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+            const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x + 4));
+            __m128i k0;
+            __m128i k1;
+            if constexpr (Model == 1) {
+                KeptHue(c0, c1, k0, k1);
+            } else if constexpr (Model == 2) {
+                k0 = KeptPerceptual(in + x);
+                k1 = KeptPerceptual(in + x + 4);
+            } else {
+                k0 = KeptBox(c0);
+                k1 = KeptBox(c1);
+            }
+            finish(x, c0, k0);
+            finish(x + 4, c1, k1);
+        }
+        if constexpr (Stream) {
+            _mm_sfence();
+        }
+        return x;
+    }
+
+    template <int Model>
+    std::size_t VectorRow(const TColor32* in, TColor32* out, TColor32* mask,
+                          std::size_t count) const {
+        // Scalar up to a 16-byte boundary of the outputs when they share one, then streamed.
+        const auto offset = [](const TColor32* p) {
+            return p == nullptr ? std::uintptr_t{0} : reinterpret_cast<std::uintptr_t>(p) & 15u;
+        };
+        TColor32* lead = out != nullptr ? out : mask;
+        const bool together = out == nullptr || mask == nullptr || offset(out) == offset(mask);
+        if (lead == nullptr || !together || (offset(lead) & 3u) != 0) {
+            return VectorRow<Model, false>(in, out, mask, 0, count);
+        }
+        const std::size_t head = std::min<std::size_t>((16u - offset(lead)) % 16u / 4u, count);
+        ScalarRow(in, out, mask, 0, head);
+        return VectorRow<Model, true>(in, out, mask, head, count);
+    }
+#endif
+
+    void Run(const TColor32* in, TColor32* out, TColor32* mask, std::size_t count) const {
+        std::size_t x = 0;
+#if defined(__SSE2__)
+        switch (Options.Model) {
+        case ColourModel::Hue:
+            x = VectorRow<1>(in, out, mask, count);
+            break;
+        case ColourModel::Perceptual:
+            x = VectorRow<2>(in, out, mask, count);
+            break;
+        default:
+            x = VectorRow<0>(in, out, mask, count);
+            break;
+        }
+#endif
+        ScalarRow(in, out, mask, x, count);
+    }
+
+    void PreparePerceptual() {
+        for (const CentralColor& cc : Options.Colours) {
+            Labs.push_back(
+                LabOf(ClampChannel(cc.Red), ClampChannel(cc.Green), ClampChannel(cc.Blue)));
+        }
+        const double radius = Options.PerceptualRadius / 100.0;
+        RadiusSquared = radius * radius;
+        // A cell is settled when every colour in it is surely inside or surely outside; the
+        // margin covers the rounding of the exact test, so a settled cell never disagrees
+        // with it. The colours of the other cells are tested one by one.
+        constexpr double margin = 1e-9;
+        const std::vector<CellBounds>& cells = LabCells();
+        CellState = std::make_unique<std::atomic<std::uint8_t>[]>(CellCount);
+        CellKept = std::make_unique<std::atomic<std::uint64_t>[]>(CellCount);
+        for (std::size_t i = 0; i < CellCount; ++i) {
+            const CellBounds& cell = cells[i];
+            std::uint8_t state = CellNone;
+            for (const Lab& centre : Labs) {
+                const double c[3] = {centre.L, centre.A, centre.B};
+                double nearest = 0;
+                double farthest = 0;
+                for (int k = 0; k < 3; ++k) {
+                    const double low = c[k] - cell.Low[k];
+                    const double high = cell.High[k] - c[k];
+                    const double outside = std::max({-low, -high, 0.0});
+                    const double far = std::max(std::abs(low), std::abs(high));
+                    nearest += outside * outside;
+                    farthest += far * far;
+                }
+                if (farthest < RadiusSquared - margin) {
+                    state = CellAll;
+                    break;
+                }
+                if (nearest <= RadiusSquared + margin) {
+                    state = CellMixed;
+                }
+            }
+            CellState[i].store(state, std::memory_order_relaxed);
+        }
+    }
+};
+
+SelectionRule::SelectionRule(const SelectionOptions& options) : impl_(std::make_unique<Impl>()) {
+    ValidateSelection(options);
+    Impl& impl = *impl_;
+    impl.Options = options;
+    impl.PlainGrey = options.Grey == GreyModel::Average && options.Strength == MaxStrength;
+    switch (options.Model) {
+    case ColourModel::Hue:
+        for (const CentralColor& cc : options.Colours) {
+            const HueChroma hc = HueChromaOf(static_cast<std::int32_t>(ClampChannel(cc.Red)),
+                                             static_cast<std::int32_t>(ClampChannel(cc.Green)),
+                                             static_cast<std::int32_t>(ClampChannel(cc.Blue)));
+            if (hc.Chroma > 0) {
+                impl.Hues.push_back(hc.Hue);
+            }
+        }
+        break;
+    case ColourModel::Perceptual:
+        impl.PreparePerceptual();
+        break;
+    default:
+        for (const CentralColor& cc : options.Colours) {
+            const ChannelBox box = BoxFor(cc, options.Box);
+            if (box.Low[0] <= box.High[0]) {
+                impl.Boxes.push_back(box);
+            }
+        }
+        break;
+    }
+}
+
+SelectionRule::~SelectionRule() = default;
+SelectionRule::SelectionRule(SelectionRule&&) noexcept = default;
+SelectionRule& SelectionRule::operator=(SelectionRule&&) noexcept = default;
+
+const SelectionOptions& SelectionRule::Options() const {
+    return impl_->Options;
+}
+
+bool SelectionRule::Keeps(TColor32 col) const {
+    return impl_->Keeps(col);
+}
+
+TColor32 SelectionRule::RenderPixel(TColor32 col) const {
+    return impl_->Keeps(col) ? col : impl_->Greyed(col);
+}
+
+void SelectionRule::RenderRow(const TColor32* in, TColor32* out, TColor32* mask,
+                              std::size_t count) const {
+    impl_->Run(in, out, mask, count);
+}
+
+void SelectionRule::MaskRow(const TColor32* in, TColor32* mask, std::size_t count) const {
+    impl_->Run(in, nullptr, mask, count);
+}
+
+void BuildHardMask(const TBitmap32& source, const SelectionRule& rule, TBitmap32& mask,
+                   const std::function<void(std::int32_t row)>& onRow) {
+    mask.Resize(source.Width(), source.Height());
+    const auto width = static_cast<std::size_t>(source.Width());
+    ForEachRowChunk(
+        source.Width(), source.Height(),
+        [&](std::int32_t first, std::int32_t last) {
+            for (std::int32_t y = first; y < last; ++y) {
+                rule.MaskRow(source.ScanLine(y), mask.ScanLine(y), width);
+            }
+        },
+        onRow);
+}
+
+void ComposeSelection(const TBitmap32& source, const TBitmap32& coverage, GreyModel grey,
+                      std::int32_t strength, TBitmap32& render) {
+    if (source.Width() != coverage.Width() || source.Height() != coverage.Height()) {
+        throw EngineError("The picture and the mask differ in size");
+    }
+    CheckRange("The strength", strength, 0, MaxStrength);
+    render.Resize(coverage.Width(), coverage.Height());
+    const auto width = static_cast<std::size_t>(coverage.Width());
+    const bool plain = grey == GreyModel::Average && strength == MaxStrength;
+    ForEachRowChunk(
+        coverage.Width(), coverage.Height(), [&](std::int32_t first, std::int32_t last) {
+            for (std::int32_t y = first; y < last; ++y) {
+                const TColor32* in = source.ScanLine(y);
+                const TColor32* keep = coverage.ScanLine(y);
+                TColor32* out = render.ScanLine(y);
+                for (std::size_t x = 0; x < width; ++x) {
+                    const std::uint32_t c = BlueOf(keep[x]);
+                    out[x] = c == 255u            ? in[x]
+                             : (c == 0u && plain) ? Desaturate(in[x])
+                                                  : BlendPixel(in[x], c, grey, strength);
+                }
+            }
+        });
+}
+
+void FinishSelection(const TBitmap32& source, const TBitmap32& hardMask,
+                     const SelectionOptions& options, const BrushOverlay* brush, TBitmap32& render,
+                     TBitmap32& mask) {
+    ValidateSelection(options);
+    if (source.Width() != hardMask.Width() || source.Height() != hardMask.Height()) {
+        throw EngineError("The picture and the mask differ in size");
+    }
+    const bool painted = brush != nullptr && !brush->IsEmpty();
+    if (painted && (brush->Width() != source.Width() || brush->Height() != source.Height())) {
+        throw EngineError("The brush strokes and the picture differ in size");
+    }
+    mask.CopyFrom(&hardMask);
+    SoftenMask(mask, options.Feather);
+    if (painted) {
+        brush->ApplyTo(mask);
+    }
+    ComposeSelection(source, mask, options.Grey, options.Strength, render);
+}
+
+void RenderSelection(const TBitmap32& source, const SelectionOptions& options, TBitmap32& render,
+                     TBitmap32& mask, const BrushOverlay* brush,
+                     const std::function<void(std::int32_t row)>& onRow) {
+    ValidateSelection(options);
+    const bool painted = brush != nullptr && !brush->IsEmpty();
+    if (IsWrittenSelection(options) && !painted) {
+        RenderPixels(source, options.Colours.front(), options.Box, render, mask, onRow);
+        return;
+    }
+    RenderSelection(source, SelectionRule(options), render, mask, brush, onRow);
+}
+
+void RenderSelection(const TBitmap32& source, const SelectionRule& rule, TBitmap32& render,
+                     TBitmap32& mask, const BrushOverlay* brush,
+                     const std::function<void(std::int32_t row)>& onRow) {
+    const SelectionOptions& options = rule.Options();
+    const bool painted = brush != nullptr && !brush->IsEmpty();
+    if (painted && (brush->Width() != source.Width() || brush->Height() != source.Height())) {
+        throw EngineError("The brush strokes and the picture differ in size");
+    }
+    if (options.Feather == 0 && !painted) {
+        mask.Resize(source.Width(), source.Height());
+        render.Resize(source.Width(), source.Height());
+        const auto width = static_cast<std::size_t>(source.Width());
+        ForEachRowChunk(
+            source.Width(), source.Height(),
+            [&](std::int32_t first, std::int32_t last) {
+                for (std::int32_t y = first; y < last; ++y) {
+                    rule.RenderRow(source.ScanLine(y), render.ScanLine(y), mask.ScanLine(y), width);
+                }
+            },
+            onRow);
+        return;
+    }
+    BuildHardMask(source, rule, mask, onRow);
+    SoftenMask(mask, options.Feather);
+    if (painted) {
+        brush->ApplyTo(mask);
+    }
+    ComposeSelection(source, mask, options.Grey, options.Strength, render);
+}
+
+} // namespace tintavo
