@@ -346,8 +346,16 @@ public:
 
 void WriteBand(Band& band, const KeepSettings& settings, RowSink& render, RowSink* mask) {
     if (band.asRead) {
-        RenderRow(band.render.data(), settings.Cc, settings.Limits, band.render.data(),
-                  band.mask.data(), band.render.size() / BandRows * band.rows);
+        const std::size_t count = band.render.size() / BandRows * band.rows;
+        if (settings.Rule != nullptr) {
+            // The rule's output may not be its input: the mask's buffer holds the rows first.
+            std::copy_n(band.render.data(), count, band.mask.data());
+            settings.Rule->RenderRow(band.mask.data(), band.render.data(),
+                                     mask != nullptr ? band.mask.data() : nullptr, count);
+        } else {
+            RenderRow(band.render.data(), settings.Cc, settings.Limits, band.render.data(),
+                      band.mask.data(), count);
+        }
     }
     render.WriteRows(band.render.data(), band.rows);
     if (mask != nullptr) {
@@ -615,6 +623,9 @@ std::uint64_t KeepHeldBytesPerPixel(const KeepSettings& settings) {
 void KeepColours(RowSource& source, const KeepSettings& settings, RowSink& render, RowSink* mask) {
     const std::int32_t width = source.Width();
     const std::int32_t height = source.Height();
+    if (settings.Filter && settings.Rule != nullptr) {
+        throw EngineError("The filter takes the render pass's own rule");
+    }
     render.Start(width, height);
     if (mask != nullptr) {
         mask->Start(width, height);
