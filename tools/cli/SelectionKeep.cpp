@@ -48,8 +48,9 @@ void WriteWhole(const TBitmap32& picture, RowSink& sink) {
 
 std::uint64_t SelectionHeldBytesPerPixel(const CliOptions& options) {
     if (NeedsWholeMask(options)) {
-        // The picture, its mask and the result, and the soft edge's byte a pixel.
-        return 3 * sizeof(TColor32) + (options.Feather > 0 ? 1 : 0);
+        // The picture, its mask and the result, and a byte a pixel for the soft edge's or
+        // the filter's work.
+        return 3 * sizeof(TColor32) + 1;
     }
     return options.Picks.empty() ? 0 : sizeof(TColor32);
 }
