@@ -122,6 +122,12 @@ TEST(CliSelection, EachOptionReachesTheRender) {
     EXPECT_EQ(two.mask.Count(MaskKept), box.mask.Count(MaskKept) + 36);
     EXPECT_EQ(two.render.At(0, 0), Rgb(0, 255, 0));
 
+    // Picked colours are those colours given, wherever the points lie: the green corner and
+    // the background far down.
+    EXPECT_EQ(
+        Keep(file, {"--pick", "2,2", "--pick", "40,60", "--thresholds", "40"}).render.pixels,
+        Keep(file, {"--cc", "0,255,0", "--cc", "90,100,120", "--thresholds", "40"}).render.pixels);
+
     // Grey and strength: the green corner greyed as luma (182), or half way to the average.
     EXPECT_EQ(with({"--thresholds", "40", "--grey", "luma"}).render.At(0, 0), Rgb(182, 182, 182));
     EXPECT_EQ(with({"--thresholds", "40", "--strength", "50"}).render.At(0, 0), Rgb(43, 170, 43));

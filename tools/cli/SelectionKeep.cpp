@@ -21,22 +21,72 @@ bool NeedsWholeMask(const CliOptions& options) {
     return options.Feather > 0 || options.Filter;
 }
 
-std::vector<CentralColor> PickedColours(const TBitmap32& picture,
-                                        const std::vector<PickPoint>& picks) {
+// Raises PickError for the first point outside a picture of this size.
+void CheckPicks(const std::vector<PickPoint>& picks, std::int32_t width, std::int32_t height) {
+    for (const PickPoint& pick : picks) {
+        if (pick.X >= width || pick.Y >= height) {
+            throw PickError("--pick " + std::to_string(pick.X) + "," + std::to_string(pick.Y) +
+                            " lies outside the picture (" + std::to_string(width) + " x " +
+                            std::to_string(height) + ")");
+        }
+    }
+}
+
+// The colours at the points, from a picture whose rows reach the lowest of them, `at(x, y)`
+// giving its pixels.
+template <typename PixelAt>
+std::vector<CentralColor> PickedColours(const std::vector<PickPoint>& picks, const PixelAt& at) {
     std::vector<CentralColor> colours;
     for (const PickPoint& pick : picks) {
-        if (pick.X >= picture.Width() || pick.Y >= picture.Height()) {
-            throw PickError("--pick " + std::to_string(pick.X) + "," + std::to_string(pick.Y) +
-                            " lies outside the picture (" + std::to_string(picture.Width()) +
-                            " x " + std::to_string(picture.Height()) + ")");
-        }
-        const TColor32 col = picture.PixelAt(pick.X, pick.Y);
+        const TColor32 col = at(pick.X, pick.Y);
         colours.push_back({static_cast<std::int32_t>(RedOf(col)),
                            static_cast<std::int32_t>(GreenOf(col)),
                            static_cast<std::int32_t>(BlueOf(col))});
     }
     return colours;
 }
+
+// The first rows of a picture, read ahead so that the colours picked there are known before
+// the stream starts; then the rest of the picture, as the source gives it.
+class ReadAhead final : public RowSource {
+public:
+    ReadAhead(RowSource& source, std::int32_t rows) : source_(source) {
+        width_ = source.Width();
+        height_ = source.Height();
+        metadata_ = source.Metadata();
+        held_.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(rows));
+        if (rows > 0) {
+            source.ReadRows(held_.data(), rows);
+        }
+    }
+
+    TColor32 PixelAt(std::int32_t x, std::int32_t y) const {
+        return held_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                     static_cast<std::size_t>(x)];
+    }
+
+    void ReadRows(TColor32* rows, std::int32_t count) override {
+        const std::size_t wanted =
+            static_cast<std::size_t>(count) * static_cast<std::size_t>(width_);
+        const std::size_t served = std::min(wanted, held_.size() - next_);
+        std::copy_n(held_.data() + next_, served, rows);
+        next_ += served;
+        if (next_ == held_.size() && !held_.empty()) {
+            held_ = {}; // all given: the memory goes back
+            next_ = 0;
+        }
+        const auto left =
+            static_cast<std::int32_t>((wanted - served) / static_cast<std::size_t>(width_));
+        if (left > 0) {
+            source_.ReadRows(rows + served, left);
+        }
+    }
+
+private:
+    RowSource& source_;
+    std::vector<TColor32> held_;
+    std::size_t next_ = 0;
+};
 
 void WriteWhole(const TBitmap32& picture, RowSink& sink) {
     for (std::int32_t y = 0; y < picture.Height(); y += BandRows) {
@@ -52,7 +102,7 @@ std::uint64_t SelectionHeldBytesPerPixel(const CliOptions& options) {
         // the filter's work.
         return 3 * sizeof(TColor32) + 1;
     }
-    return options.Picks.empty() ? 0 : sizeof(TColor32);
+    return options.Picks.empty() ? 0 : sizeof(TColor32); // at most the whole picture read ahead
 }
 
 bool HasSoftMask(const CliOptions& options) {
@@ -60,52 +110,50 @@ bool HasSoftMask(const CliOptions& options) {
 }
 
 void KeepSelected(RowSource& source, const CliOptions& options, RowSink& render, RowSink* mask) {
-    if (options.Picks.empty() && !NeedsWholeMask(options)) {
-        // A hard edge needs no row but its own: the render pass's stream, with this rule.
-        const SelectionRule rule(SelectionOf(options));
+    CheckPicks(options.Picks, source.Width(), source.Height());
+    if (!NeedsWholeMask(options)) {
+        // A hard edge needs no row but its own: the render pass's stream, with this rule,
+        // once the rows down to the lowest picked point are read.
+        std::int32_t ahead = 0;
+        for (const PickPoint& pick : options.Picks) {
+            ahead = std::max(ahead, pick.Y + 1);
+        }
+        ReadAhead rows(source, ahead);
+        const SelectionRule rule(SelectionOf(
+            options, PickedColours(options.Picks, [&rows](std::int32_t x, std::int32_t y) {
+                return rows.PixelAt(x, y);
+            })));
         KeepSettings settings;
         settings.Rule = &rule;
-        KeepColours(source, settings, render, mask);
+        KeepColours(rows, settings, render, mask);
         return;
     }
-    // Decoded once and held: the picked colours and the whole mask come from it.
+    // Decoded once and held: the whole mask comes from it.
     TBitmap32 picture;
     picture.Resize(source.Width(), source.Height());
     for (std::int32_t y = 0; y < picture.Height(); y += BandRows) {
         source.ReadRows(picture.ScanLine(y), std::min(BandRows, picture.Height() - y));
     }
-    const SelectionRule rule(SelectionOf(options, PickedColours(picture, options.Picks)));
+    const SelectionRule rule(SelectionOf(
+        options, PickedColours(options.Picks, [&picture](std::int32_t x, std::int32_t y) {
+            return picture.PixelAt(x, y);
+        })));
     render.Start(picture.Width(), picture.Height());
     if (mask != nullptr) {
         mask->Start(picture.Width(), picture.Height());
     }
-    if (!NeedsWholeMask(options)) {
-        const auto width = static_cast<std::size_t>(picture.Width());
-        std::vector<TColor32> rendered(width * BandRows);
-        std::vector<TColor32> masked(width * BandRows);
-        for (std::int32_t y = 0; y < picture.Height(); y += BandRows) {
-            const std::int32_t rows = std::min(BandRows, picture.Height() - y);
-            rule.RenderRow(picture.ScanLine(y), rendered.data(),
-                           mask != nullptr ? masked.data() : nullptr, width * rows);
-            render.WriteRows(rendered.data(), rows);
-            if (mask != nullptr) {
-                mask->WriteRows(masked.data(), rows);
-            }
-        }
-    } else {
-        // The window's order: the hard mask, cleaned by the filter, softened, then composed.
-        TBitmap32 coverage;
-        BuildHardMask(picture, rule, coverage);
-        if (options.Filter) {
-            FilterMask(coverage);
-        }
-        SoftenMask(coverage, options.Feather);
-        TBitmap32 result;
-        ComposeSelection(picture, coverage, options.Grey, options.Strength, result);
-        WriteWhole(result, render);
-        if (mask != nullptr) {
-            WriteWhole(coverage, *mask);
-        }
+    // The window's order: the hard mask, cleaned by the filter, softened, then composed.
+    TBitmap32 coverage;
+    BuildHardMask(picture, rule, coverage);
+    if (options.Filter) {
+        FilterMask(coverage);
+    }
+    SoftenMask(coverage, options.Feather);
+    TBitmap32 result;
+    ComposeSelection(picture, coverage, options.Grey, options.Strength, result);
+    WriteWhole(result, render);
+    if (mask != nullptr) {
+        WriteWhole(coverage, *mask);
     }
     render.Finish();
     if (mask != nullptr) {
