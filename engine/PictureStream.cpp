@@ -333,6 +333,8 @@ struct Band {
     // `render` holds the rows as read: the pixel rule is still to be applied. Decoding costs
     // more than encoding, so the rule runs on the encoding side.
     bool asRead = false;
+    // The rows as read, for a selection rule, whose outputs may not be its input.
+    std::vector<TColor32> input;
 };
 
 // Where the decoding side gets empty bands and hands full ones.
@@ -348,9 +350,9 @@ void WriteBand(Band& band, const KeepSettings& settings, RowSink& render, RowSin
     if (band.asRead) {
         const std::size_t count = band.render.size() / BandRows * band.rows;
         if (settings.Rule != nullptr) {
-            // The rule's output may not be its input: the mask's buffer holds the rows first.
-            std::copy_n(band.render.data(), count, band.mask.data());
-            settings.Rule->RenderRow(band.mask.data(), band.render.data(),
+            band.input.resize(band.render.size());
+            std::copy_n(band.render.data(), count, band.input.data());
+            settings.Rule->RenderRow(band.input.data(), band.render.data(),
                                      mask != nullptr ? band.mask.data() : nullptr, count);
         } else {
             RenderRow(band.render.data(), settings.Cc, settings.Limits, band.render.data(),
