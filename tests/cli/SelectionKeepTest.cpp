@@ -3,12 +3,16 @@
 
 #include "TestPictures.h"
 
+#include "engine/MaskFilter.h"
+#include "engine/PictureReader.h"
 #include "engine/PictureStream.h"
+#include "engine/Selection.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -144,6 +148,27 @@ TEST(CliSelection, EachOptionReachesTheRender) {
     const std::uint32_t edge = BlueOf(soft.mask.At(8, 32)); // the ball's left edge
     EXPECT_GT(edge, 0u);
     EXPECT_LT(edge, 255u);
+
+    // The whole-mask path gives the window's render (filter, then the selection), byte for
+    // byte, with every blend of grey and strength.
+    const std::vector<std::string> args{
+        "--cc", "220,40,30",  "--model", "hue",      "--feather", "3",  "--grey",
+        "luma", "--strength", "70",      "--filter", "in",        "-o", "out.png"};
+    const Result blended = Keep(file, {args.begin(), args.end() - 3});
+    TBitmap32 picture;
+    ReadPictureBytes(picture,
+                     std::span(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()));
+    const SelectionRule rule(SelectionOf(ParseArguments(args)));
+    TBitmap32 hard;
+    BuildHardMask(picture, rule, hard);
+    FilterMask(hard);
+    TBitmap32 render;
+    TBitmap32 coverage;
+    FinishSelection(picture, hard, rule.Options(), nullptr, render, coverage);
+    EXPECT_TRUE(std::equal(blended.render.pixels.begin(), blended.render.pixels.end(),
+                           render.Bits(), render.Bits() + render.PixelCount()));
+    EXPECT_TRUE(std::equal(blended.mask.pixels.begin(), blended.mask.pixels.end(), coverage.Bits(),
+                           coverage.Bits() + coverage.PixelCount()));
 }
 
 TEST(CliSelection, PickReadsThePixelOfThePictureTurnedUpright) {

@@ -88,19 +88,13 @@ private:
     std::size_t next_ = 0;
 };
 
-void WriteWhole(const TBitmap32& picture, RowSink& sink) {
-    for (std::int32_t y = 0; y < picture.Height(); y += BandRows) {
-        sink.WriteRows(picture.ScanLine(y), std::min(BandRows, picture.Height() - y));
-    }
-}
-
 } // namespace
 
 std::uint64_t SelectionHeldBytesPerPixel(const CliOptions& options) {
     if (NeedsWholeMask(options)) {
-        // The picture, its mask and the result, and a byte a pixel for the soft edge's or
-        // the filter's work.
-        return 3 * sizeof(TColor32) + 1;
+        // The picture and its mask, and a byte a pixel for the soft edge's or the filter's
+        // work; the result is composed a band at a time.
+        return 2 * sizeof(TColor32) + 1;
     }
     return options.Picks.empty() ? 0 : sizeof(TColor32); // at most the whole picture read ahead
 }
@@ -149,11 +143,25 @@ void KeepSelected(RowSource& source, const CliOptions& options, RowSink& render,
         FilterMask(coverage);
     }
     SoftenMask(coverage, options.Feather);
-    TBitmap32 result;
-    ComposeSelection(picture, coverage, options.Grey, options.Strength, result);
-    WriteWhole(result, render);
-    if (mask != nullptr) {
-        WriteWhole(coverage, *mask);
+    // Composed band by band as the rows go out (BlendPixel, as ComposeSelection does): no
+    // third picture's memory.
+    const auto width = static_cast<std::size_t>(picture.Width());
+    const bool plain = options.Grey == GreyModel::Average && options.Strength == MaxStrength;
+    std::vector<TColor32> band(width * BandRows);
+    for (std::int32_t y = 0; y < picture.Height(); y += BandRows) {
+        const std::int32_t rows = std::min(BandRows, picture.Height() - y);
+        const TColor32* in = picture.ScanLine(y);
+        const TColor32* keep = coverage.ScanLine(y);
+        for (std::size_t i = 0; i < width * static_cast<std::size_t>(rows); ++i) {
+            const std::uint32_t c = BlueOf(keep[i]);
+            band[i] = c == 255u            ? in[i]
+                      : (c == 0u && plain) ? Desaturate(in[i])
+                                           : BlendPixel(in[i], c, options.Grey, options.Strength);
+        }
+        render.WriteRows(band.data(), rows);
+        if (mask != nullptr) {
+            mask->WriteRows(keep, rows);
+        }
     }
     render.Finish();
     if (mask != nullptr) {

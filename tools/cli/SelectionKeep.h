@@ -21,9 +21,8 @@ public:
 };
 
 // What KeepSelected holds per pixel beside the stream: nothing for a hard edge; with --pick the
-// rows down to the lowest point, read ahead (at most the whole picture); the picture, the mask
-// and the result with a soft edge or the filter, which need the whole mask before any row is
-// known.
+// rows down to the lowest point, read ahead (at most the whole picture); the picture and its
+// mask with a soft edge or the filter, which need the whole mask before any row is known.
 std::uint64_t SelectionHeldBytesPerPixel(const CliOptions& options);
 
 // True when KeepSelected's mask holds coverage (an 8-bit grey) rather than black and white.
