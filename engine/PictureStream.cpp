@@ -333,6 +333,8 @@ struct Band {
     // `render` holds the rows as read: the pixel rule is still to be applied. Decoding costs
     // more than encoding, so the rule runs on the encoding side.
     bool asRead = false;
+    // The rows as read, for a selection rule, whose outputs may not be its input.
+    std::vector<TColor32> input;
 };
 
 // Where the decoding side gets empty bands and hands full ones.
@@ -346,8 +348,16 @@ public:
 
 void WriteBand(Band& band, const KeepSettings& settings, RowSink& render, RowSink* mask) {
     if (band.asRead) {
-        RenderRow(band.render.data(), settings.Cc, settings.Limits, band.render.data(),
-                  band.mask.data(), band.render.size() / BandRows * band.rows);
+        const std::size_t count = band.render.size() / BandRows * band.rows;
+        if (settings.Rule != nullptr) {
+            band.input.resize(band.render.size());
+            std::copy_n(band.render.data(), count, band.input.data());
+            settings.Rule->RenderRow(band.input.data(), band.render.data(),
+                                     mask != nullptr ? band.mask.data() : nullptr, count);
+        } else {
+            RenderRow(band.render.data(), settings.Cc, settings.Limits, band.render.data(),
+                      band.mask.data(), count);
+        }
     }
     render.WriteRows(band.render.data(), band.rows);
     if (mask != nullptr) {
@@ -615,6 +625,9 @@ std::uint64_t KeepHeldBytesPerPixel(const KeepSettings& settings) {
 void KeepColours(RowSource& source, const KeepSettings& settings, RowSink& render, RowSink* mask) {
     const std::int32_t width = source.Width();
     const std::int32_t height = source.Height();
+    if (settings.Filter && settings.Rule != nullptr) {
+        throw EngineError("The filter takes the render pass's own rule");
+    }
     render.Start(width, height);
     if (mask != nullptr) {
         mask->Start(width, height);

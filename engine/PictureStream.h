@@ -10,6 +10,7 @@
 #include "engine/PictureReader.h"
 #include "engine/RenderPass.h"
 #include "engine/RowSink.h"
+#include "engine/Selection.h"
 #include "engine/TBitmap32.h"
 
 #include <cstdint>
@@ -58,6 +59,9 @@ struct KeepSettings {
     Thresholds Limits;
     // Clean the mask (FilterMask) and rebuild the picture from it before anything is written.
     bool Filter = false;
+    // When set, the rows go through this hard-edge rule (SelectionRule::RenderRow) instead of
+    // the box around Cc; not with Filter, whose rebuild is the render pass's.
+    const SelectionRule* Rule = nullptr;
 };
 
 // What KeepColours holds per pixel for the whole picture: nothing when streaming; the picture

@@ -86,6 +86,17 @@ TEST(PngRowEncoder, DecodesToThePixelsWrittenInEveryBandAndLayout) {
             same &= grey[i] == (mask.Bits()[i] == MaskKept ? 255 : 0);
         }
         EXPECT_TRUE(same) << "mask pixels";
+
+        for (std::size_t i = 0; i < mask.PixelCount(); ++i) {
+            mask.Bits()[i] = GreyPixel(static_cast<std::uint32_t>(i * 37 % 256), 255);
+        }
+        const std::vector<std::uint8_t> coverage =
+            Decode(Encode(mask, PngLayout::Grey8), PNG_FORMAT_GRAY, width, height);
+        same = true;
+        for (std::size_t i = 0; i < mask.PixelCount(); ++i) {
+            same &= coverage[i] == BlueOf(mask.Bits()[i]);
+        }
+        EXPECT_TRUE(same) << "coverage pixels";
     }
 }
 

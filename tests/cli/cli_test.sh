@@ -212,6 +212,69 @@ batch_matches_single)
     same results/p6.png single/p6.png
     is_png results/p1.png
     ;;
+selection)
+    # The selection's options at their defaults, given explicitly, change no byte.
+    defaults="--feather 0 --model rgb --grey average --strength 100"
+    for flags in "" "--filter"; do
+        for out in out.jpg out.png; do
+            run 0 --cc 190,20,20 --thresholds 60 $flags in.jpg -o "$out" --mask m.png
+            mv "$out" "plain-$out"; mv m.png plain-m.png
+            run 0 --cc 190,20,20 --thresholds 60 $flags $defaults in.jpg -o "$out" --mask m.png
+            same "plain-$out" "$out"
+            same plain-m.png m.png
+        done
+        run 0 --cc 190,20,20 --thresholds 60 $flags in.jpg -o out.jpg --mask m.jpg
+        mv m.jpg plain-m.jpg
+        run 0 --cc 190,20,20 --thresholds 60 $flags $defaults in.jpg -o out.jpg --mask m.jpg
+        same plain-m.jpg m.jpg
+    done
+    # Each option changes the result (the models, the tolerances, the edge, grey and strength,
+    # a second colour, a picked one).
+    run 0 --cc 190,20,20 --thresholds 60 in.jpg -o base.png
+    for flags in "--model hue" "--model hue --hue-tolerance 90" "--model hue --chroma-floor 0" \
+        "--model perceptual" "--model perceptual --radius 30" "--thresholds 60 --feather 3" \
+        "--thresholds 60 --grey luma" "--thresholds 60 --strength 40" \
+        "--thresholds 60 --cc 60,90,140" "--thresholds 60 --pick 70,10"; do
+        run 0 --cc 190,20,20 $flags in.jpg -o changed.png
+        ! cmp -s base.png changed.png || fail "'$flags' changed nothing"
+    done
+    # With a soft edge the mask PNG holds 8-bit coverage; a hard one stays one bit.
+    png_depth_type() { od -An -tu1 -j24 -N2 "$1" | tr -s ' '; }
+    run 0 --cc 190,20,20 --thresholds 60 --feather 4 in.jpg -o soft.jpg --mask soft.png
+    [ "$(png_depth_type soft.png)" = " 8 0" ] || fail "soft mask: $(png_depth_type soft.png)"
+    run 0 --cc 190,20,20 --model hue in.jpg -o hard.jpg --mask hard.png
+    [ "$(png_depth_type hard.png)" = " 1 0" ] || fail "hard mask: $(png_depth_type hard.png)"
+    # A batch gives what single runs give, on the selection's path too.
+    mkdir results
+    cp in.jpg p2.jpg
+    run 0 --cc 190,20,20 --model hue --feather 2 --out-dir results in.jpg p2.jpg
+    run 0 --cc 190,20,20 --model hue --feather 2 in.jpg -o single.jpg
+    same results/in.jpg single.jpg
+    # Bad values: one line each, status 2, nothing written.
+    rm -rf results ./*.png ./*.jpg
+    cp "$photo" in.jpg
+    for bad in "--model rgbx --thresholds 4" "--model hue --hue-tolerance 181" \
+        "--model hue --hue-tolerance -1" "--model hue --chroma-floor 255" \
+        "--model perceptual --radius 101" "--thresholds 4 --feather 51" \
+        "--thresholds 4 --feather x" "--thresholds 4 --strength 101" "--thresholds 4 --grey lum" \
+        "--thresholds 4 --pick 1" "--thresholds 4 --pick 1,-2" "--model hue --thresholds 4" \
+        "--thresholds 4 --radius 5" "--model hue --model rgb" "--thresholds 4 --feather 1 --feather 2"; do
+        run 2 --cc 1,2,3 $bad in.jpg -o out.jpg
+        one_line_err 1
+    done
+    run 2 --thresholds 4 --pick 96,0 in.jpg -o out.jpg
+    expect_err "tintavo-cli: in.jpg: --pick 96,0 lies outside the picture (96 x 64)"
+    one_line_err 1
+    no_leftovers
+    # In a batch a point outside one picture is that picture's failure.
+    mkdir results
+    cp in.jpg tall.jpg
+    with_orientation 6 in.jpg tall.jpg
+    run 1 --thresholds 4 --pick 70,0 --out-dir results in.jpg tall.jpg
+    expect_err "tall.jpg: --pick 70,0 lies outside the picture (64 x 96)"
+    is_jpeg results/in.jpg
+    [ ! -e results/tall.jpg ] || fail "a result appeared for the picture the point misses"
+    ;;
 docs)
     # The manual page and the completion know every option the help names, and both parse.
     source_dir=$(cd "$data/../../.." && pwd)

@@ -5,6 +5,10 @@
 #include <charconv>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace tintavo::cli {
 
@@ -99,6 +103,66 @@ Thresholds ParseThresholds(const std::string& text) {
     return {values[0], values[1], values[2]};
 }
 
+std::int32_t ParseRanged(const std::string& option, const std::string& text, std::int32_t low,
+                         std::int32_t high) {
+    const auto value = ParseInt32(text);
+    if (!value || *value < low || *value > high) {
+        throw UsageError(option + " wants a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not '" + text + "'");
+    }
+    return *value;
+}
+
+PickPoint ParsePick(const std::string& text) {
+    const std::vector<std::string> parts = SplitCommas(text);
+    std::optional<std::int32_t> x;
+    std::optional<std::int32_t> y;
+    if (parts.size() == 2) {
+        x = ParseInt32(parts[0]);
+        y = ParseInt32(parts[1]);
+    }
+    if (!x || !y || *x < 0 || *y < 0) {
+        throw UsageError("--pick wants X,Y, two whole numbers from 0 (a pixel of the picture), "
+                         "not '" +
+                         text + "'");
+    }
+    return {*x, *y};
+}
+
+ColourModel ParseModel(const std::string& text) {
+    if (text == "rgb") {
+        return ColourModel::RgbBox;
+    }
+    if (text == "hue") {
+        return ColourModel::Hue;
+    }
+    if (text == "perceptual") {
+        return ColourModel::Perceptual;
+    }
+    throw UsageError("--model wants rgb, hue or perceptual, not '" + text + "'");
+}
+
+GreyModel ParseGrey(const std::string& text) {
+    if (text == "average") {
+        return GreyModel::Average;
+    }
+    if (text == "luma") {
+        return GreyModel::Luminance;
+    }
+    throw UsageError("--grey wants average or luma, not '" + text + "'");
+}
+
+const char* ModelName(ColourModel model) {
+    switch (model) {
+    case ColourModel::Hue:
+        return "hue";
+    case ColourModel::Perceptual:
+        return "perceptual";
+    default:
+        return "rgb";
+    }
+}
+
 int ParseQuality(const std::string& text) {
     const auto value = ParseInt32(text);
     if (!value || *value < 1 || *value > 100) {
@@ -122,6 +186,28 @@ bool IsStandardStream(const std::filesystem::path& path) {
 }
 
 } // namespace
+
+SelectionOptions SelectionOf(const CliOptions& options, const std::vector<CentralColor>& picked) {
+    SelectionOptions selection;
+    selection.Model = options.Model;
+    selection.Colours = options.Colours;
+    selection.Colours.insert(selection.Colours.end(), picked.begin(), picked.end());
+    if (selection.Colours.empty()) {
+        selection.Colours.push_back(options.Cc);
+    }
+    selection.Box = options.Limits;
+    selection.HueTolerance = options.HueTolerance;
+    selection.ChromaFloor = options.ChromaFloor;
+    selection.PerceptualRadius = options.Radius;
+    selection.Feather = options.Feather;
+    selection.Grey = options.Grey;
+    selection.Strength = options.Strength;
+    return selection;
+}
+
+bool UsesSelection(const CliOptions& options) {
+    return !options.Picks.empty() || !IsWrittenSelection(SelectionOf(options));
+}
 
 OutputKind ResultKind(const CliOptions& options, const std::filesystem::path& output) {
     if (IsStandardStream(output)) {
@@ -148,6 +234,12 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
     bool haveCc = false;
     bool haveThresholds = false;
     bool haveQuality = false;
+    // The options of one colour model each, by name, as given: checked against --model below.
+    std::vector<std::pair<std::string, ColourModel>> modelOptions;
+    bool haveModel = false;
+    bool haveFeather = false;
+    bool haveGrey = false;
+    bool haveStrength = false;
     bool onlyInputs = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -185,13 +277,44 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
         } else if (arg == "--version") {
             options.Version = true;
         } else if (arg == "--cc") {
-            once(haveCc);
-            options.Cc = ParseCentralColor(value());
+            options.Colours.push_back(ParseCentralColor(value()));
+            options.Cc = options.Colours.front();
             haveCc = true;
         } else if (arg == "--thresholds") {
             once(haveThresholds);
             options.Limits = ParseThresholds(value());
             haveThresholds = true;
+            modelOptions.emplace_back(arg, ColourModel::RgbBox);
+        } else if (arg == "--pick") {
+            options.Picks.push_back(ParsePick(value()));
+        } else if (arg == "--model") {
+            once(haveModel);
+            options.Model = ParseModel(value());
+            haveModel = true;
+        } else if (arg == "--hue-tolerance" || arg == "--chroma-floor") {
+            const bool tolerance = arg == "--hue-tolerance";
+            once(std::any_of(modelOptions.begin(), modelOptions.end(),
+                             [&arg](const auto& given) { return given.first == arg; }));
+            (tolerance ? options.HueTolerance : options.ChromaFloor) =
+                ParseRanged(arg, value(), 0, tolerance ? MaxHueTolerance : MaxChromaFloor);
+            modelOptions.emplace_back(arg, ColourModel::Hue);
+        } else if (arg == "--radius") {
+            once(std::any_of(modelOptions.begin(), modelOptions.end(),
+                             [&arg](const auto& given) { return given.first == arg; }));
+            options.Radius = ParseRanged(arg, value(), 0, MaxPerceptualRadius);
+            modelOptions.emplace_back(arg, ColourModel::Perceptual);
+        } else if (arg == "--feather") {
+            once(haveFeather);
+            options.Feather = ParseRanged(arg, value(), 0, MaxFeather);
+            haveFeather = true;
+        } else if (arg == "--grey") {
+            once(haveGrey);
+            options.Grey = ParseGrey(value());
+            haveGrey = true;
+        } else if (arg == "--strength") {
+            once(haveStrength);
+            options.Strength = ParseRanged(arg, value(), 0, MaxStrength);
+            haveStrength = true;
         } else if (arg == "--filter" && !inlineValue) {
             options.Filter = true;
         } else if (arg == "--quality") {
@@ -221,10 +344,17 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
     if (options.Help || options.Version) {
         return options;
     }
-    if (!haveCc) {
+    if (!haveCc && options.Picks.empty()) {
         throw UsageError("--cc R,G,B is missing");
     }
-    if (!haveThresholds) {
+    // A tolerance of another model would do nothing: more likely a slip than meant.
+    for (const auto& [name, model] : modelOptions) {
+        if (model != options.Model) {
+            throw UsageError(name + " is for --model " + ModelName(model) + ", not --model " +
+                             ModelName(options.Model));
+        }
+    }
+    if (!haveThresholds && options.Model == ColourModel::RgbBox) {
         throw UsageError("--thresholds is missing");
     }
     if (options.Output.has_value() == options.OutDir.has_value()) {
@@ -271,16 +401,34 @@ std::string UsageText() {
            "              INPUT -o OUTPUT\n"
            "  tintavo-cli --cc R,G,B --thresholds T|TR,TG,TB [--filter] --out-dir DIR "
            "INPUT...\n"
+           "  tintavo-cli --model hue|perceptual --cc R,G,B|--pick X,Y ... [selection options]\n"
+           "              INPUT -o OUTPUT | --out-dir DIR INPUT...\n"
            "\n"
            "Keeps the colour of every pixel whose red, green and blue each lie within their\n"
            "threshold of the Central Color, and turns every other pixel grey. INPUT - reads\n"
            "the picture from standard input.\n"
            "\n"
-           "  --cc R,G,B          the Central Color (any 32-bit integers), or #RRGGBB\n"
-           "  --thresholds T      one threshold for all channels, or TR,TG,TB (0 to 255)\n"
+           "  --cc R,G,B          the Central Color (any 32-bit integers), or #RRGGBB; give it\n"
+           "                      again for more colours: a pixel any of them keeps is kept\n"
+           "  --thresholds T      one threshold for all channels, or TR,TG,TB (0 to 255); the\n"
+           "                      RGB box's, needed with --model rgb\n"
+           "  --pick X,Y          keep the colour of the input's pixel at column X, row Y (from\n"
+           "                      0, the picture upright); may be repeated, with or without --cc\n"
+           "  --model MODEL       rgb (default: the threshold box), hue (the hue alone, so\n"
+           "                      shadows keep their colour) or perceptual (Oklab distance)\n"
+           "  --hue-tolerance DEG with --model hue: hue difference kept, 0 to 180 (default 20)\n"
+           "  --chroma-floor N    with --model hue: a pixel's max - min channel must exceed N,\n"
+           "                      0 to 254 (default 24), so near greys are not kept\n"
+           "  --radius N          with --model perceptual: Oklab distance x 100 kept, 0 to 100\n"
+           "                      (default 10)\n"
+           "  --feather PX        soft edge PX pixels wide, 0 (hard, default) to 50\n"
+           "  --grey average|luma the grey of a pixel not kept: (R+G+B)/3 (default) or Rec. 709\n"
+           "                      luma\n"
+           "  --strength PCT      how far a pixel not kept goes to grey, 0 to 100 (default 100)\n"
            "  --filter            clean the mask of specks and small holes before the picture\n"
            "                      is rebuilt from it\n"
-           "  --mask MASK         also write the black-and-white mask (.png or .jpg)\n"
+           "  --mask MASK         also write the mask (.png or .jpg): black and white, or 8-bit\n"
+           "                      coverage with --feather\n"
            "  -o OUTPUT           the result: .jpg/.jpeg (JPEG, as the window exports it) or\n"
            "                      .png (lossless); - writes it to standard output\n"
            "  --out-dir DIR       write each input's result to DIR as NAME.jpg (or NAME.png)\n"
@@ -290,7 +438,10 @@ std::string UsageText() {
            "                      was turned upright) and ICC profile into a JPEG result\n"
            "  --no-auto-orient    read a JPEG's pixels as stored, ignoring its EXIF orientation\n"
            "  -h, --help          show this text\n"
-           "  --version           show the version\n";
+           "  --version           show the version\n"
+           "\n"
+           "Out-of-range values exit with status 2. A --pick outside a picture is that file's\n"
+           "error: status 2 for a single input, in a batch reported with the other failures.\n";
 }
 
 } // namespace tintavo::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/RenderPass.h"
+#include "engine/Selection.h"
 
 #include <filesystem>
 #include <optional>
@@ -18,6 +19,12 @@ public:
 
 enum class OutputKind { Jpeg, Png };
 
+// A pixel of the input picture, as read (turned upright unless --no-auto-orient).
+struct PickPoint {
+    std::int32_t X = 0;
+    std::int32_t Y = 0;
+};
+
 struct CliOptions {
     bool Help = false;
     bool Version = false;
@@ -32,7 +39,28 @@ struct CliOptions {
     std::optional<std::filesystem::path> Output; // single form
     std::optional<std::filesystem::path> OutDir; // batch form
     std::vector<std::filesystem::path> Inputs;
+
+    // The selection beyond the RGB box (engine/Selection.h); the defaults are the box's.
+    std::vector<CentralColor> Colours; // every --cc in order, Cc the first: the union is kept
+    std::vector<PickPoint> Picks;      // --pick: the colours of these pixels are kept too
+    ColourModel Model = ColourModel::RgbBox;
+    std::int32_t HueTolerance = DefaultHueTolerance;
+    std::int32_t ChromaFloor = DefaultChromaFloor;
+    std::int32_t Radius = DefaultPerceptualRadius;
+    std::int32_t Feather = 0;
+    GreyModel Grey = GreyModel::Average;
+    std::int32_t Strength = MaxStrength;
 };
+
+// The selection the options ask for, with the --cc colours and then `picked` (the colours
+// found at the --pick points) as its colours.
+SelectionOptions SelectionOf(const CliOptions& options,
+                             const std::vector<CentralColor>& picked = {});
+
+// True when the options ask for more than the written render (the RGB box around one colour,
+// hard edge, average grey at full strength): then the picture goes through the selection's
+// own path instead of the render pass's stream.
+bool UsesSelection(const CliOptions& options);
 
 // The picture type an output name asks for: .jpg and .jpeg give the export's JPEG, .png a
 // lossless PNG (letter case ignored). Anything else is a UsageError naming the file.

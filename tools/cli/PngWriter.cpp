@@ -119,12 +119,25 @@ void PackRow(const TColor32* pixels, std::int32_t width, PngLayout layout, std::
         }
         return;
     }
+    if (layout == PngLayout::Grey8) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            out[x] = static_cast<std::uint8_t>(BlueOf(pixels[x]));
+        }
+        return;
+    }
     const std::size_t bytes = (static_cast<std::size_t>(width) + 7) / 8;
     std::fill_n(out, bytes, 0);
     for (std::int32_t x = 0; x < width; ++x) {
         // The red channel's top bit: 1 for white, 0 for black.
         out[x / 8] |= static_cast<std::uint8_t>(((pixels[x] >> 23) & 1u) << (7 - x % 8));
     }
+}
+
+std::size_t RowBytes(PngLayout layout, std::int32_t width) {
+    const auto pixels = static_cast<std::size_t>(width);
+    return layout == PngLayout::Rgb     ? pixels * 3
+           : layout == PngLayout::Grey8 ? pixels
+                                        : (pixels + 7) / 8;
 }
 
 // Filters and deflates one band: `pixels` holds the band's rows, preceded by the row above it
@@ -170,9 +183,7 @@ struct Scratch {
 Packed PackBand(std::vector<TColor32> pixels, std::vector<std::uint8_t> spare, bool hasAbove,
                 std::int32_t width, std::int32_t rows, PngLayout layout, bool last) {
     thread_local Scratch scratch;
-    const std::size_t rowBytes = layout == PngLayout::Rgb
-                                     ? static_cast<std::size_t>(width) * 3
-                                     : (static_cast<std::size_t>(width) + 7) / 8;
+    const std::size_t rowBytes = RowBytes(layout, width);
     std::vector<std::uint8_t>& above = scratch.above;
     std::vector<std::uint8_t>& current = scratch.current;
     above.assign(rowBytes, 0);
@@ -187,7 +198,7 @@ Packed PackBand(std::vector<TColor32> pixels, std::vector<std::uint8_t> spare, b
     for (std::int32_t y = 0; y < rows; ++y, row += width) {
         std::uint8_t* out = filtered.data() + static_cast<std::size_t>(y) * (rowBytes + 1);
         PackRow(row, width, layout, current.data());
-        if (layout == PngLayout::Rgb) {
+        if (layout != PngLayout::Mask1Bit) {
             out[0] = FilterUp;
             for (std::size_t i = 0; i < rowBytes; ++i) {
                 out[1 + i] = static_cast<std::uint8_t>(current[i] - above[i]);
@@ -202,7 +213,7 @@ Packed PackBand(std::vector<TColor32> pixels, std::vector<std::uint8_t> spare, b
     Packed packed;
     packed.filteredSize = filtered.size();
     packed.adler = adler32_z(adler32_z(0, nullptr, 0), filtered.data(), filtered.size());
-    scratch.Prepare(layout == PngLayout::Rgb ? Z_DEFAULT_STRATEGY : Z_RLE);
+    scratch.Prepare(layout != PngLayout::Mask1Bit ? Z_DEFAULT_STRATEGY : Z_RLE);
     z_stream& z = scratch.z;
     scratch.out.resize(std::max<std::size_t>(
         scratch.out.size(), deflateBound(&z, static_cast<uLong>(filtered.size())) + 64));
@@ -347,9 +358,7 @@ void PngRowEncoder::Start(std::int32_t width, std::int32_t height) {
     s.width = width;
     s.height = height;
     s.started = true;
-    const std::size_t rowBytes = s.layout == PngLayout::Rgb
-                                     ? static_cast<std::size_t>(width) * 3
-                                     : (static_cast<std::size_t>(width) + 7) / 8;
+    const std::size_t rowBytes = RowBytes(s.layout, width);
     s.bandRows = static_cast<std::int32_t>(
         std::clamp<std::size_t>(BandBytes / (rowBytes + 1), 1, static_cast<std::size_t>(height)));
     s.band.reserve(static_cast<std::size_t>(s.bandRows + 1) * width);
@@ -357,11 +366,11 @@ void PngRowEncoder::Start(std::int32_t width, std::int32_t height) {
     std::vector<std::uint8_t> header;
     PutU32(header, static_cast<std::uint32_t>(width));
     PutU32(header, static_cast<std::uint32_t>(height));
-    header.push_back(s.layout == PngLayout::Rgb ? 8 : 1); // bit depth
-    header.push_back(s.layout == PngLayout::Rgb ? 2 : 0); // colour type: RGB, or grey
-    header.push_back(0);                                  // deflate
-    header.push_back(0);                                  // adaptive filtering
-    header.push_back(0);                                  // not interlaced
+    header.push_back(s.layout == PngLayout::Mask1Bit ? 1 : 8); // bit depth
+    header.push_back(s.layout == PngLayout::Rgb ? 2 : 0);      // colour type: RGB, or grey
+    header.push_back(0);                                       // deflate
+    header.push_back(0);                                       // adaptive filtering
+    header.push_back(0);                                       // not interlaced
     s.WriteChunk("IHDR", header);
 }
 

@@ -11,6 +11,7 @@ namespace tintavo::cli {
 enum class PngLayout {
     Rgb,      // 8-bit red, green and blue; alpha dropped
     Mask1Bit, // one bit a pixel: set for MaskKept (white), clear for anything else (black)
+    Grey8,    // one byte a pixel, the blue channel: a coverage mask's level
 };
 
 // Writes a PNG as rows come: the rows are filtered and deflated (zlib, a fast level) in bands on

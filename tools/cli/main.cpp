@@ -3,6 +3,7 @@
 #include "CliOptions.h"
 #include "OutputFile.h"
 #include "PngWriter.h"
+#include "SelectionKeep.h"
 
 #include "engine/JpegMetadata.h"
 #include "engine/JpegWriter.h"
@@ -130,7 +131,8 @@ private:
 std::unique_ptr<RowSink> MakeEncoder(OutputKind kind, std::FILE* file, bool mask,
                                      const CliOptions& options, const JpegMetadata& metadata) {
     if (kind == OutputKind::Png) {
-        return std::make_unique<PngRowEncoder>(file, mask ? PngLayout::Mask1Bit : PngLayout::Rgb);
+        const PngLayout maskLayout = HasSoftMask(options) ? PngLayout::Grey8 : PngLayout::Mask1Bit;
+        return std::make_unique<PngRowEncoder>(file, mask ? maskLayout : PngLayout::Rgb);
     }
     JpegEncodeSettings settings;
     settings.Quality = options.Quality;
@@ -162,9 +164,11 @@ std::string OutputName(const fs::path& target) {
 void ProcessPicture(const CliOptions& options, const fs::path& input, const fs::path& output,
                     OutputKind kind, const std::optional<fs::path>& maskOutput) {
     const KeepSettings settings{options.Cc, options.Limits, options.Filter};
+    const bool selection = UsesSelection(options);
     PictureReadOptions read;
     read.AutoOrient = options.AutoOrient;
-    read.HeldBytesPerPixel = KeepHeldBytesPerPixel(settings);
+    read.HeldBytesPerPixel =
+        selection ? SelectionHeldBytesPerPixel(options) : KeepHeldBytesPerPixel(settings);
     JpegMetadata metadata;
     if (options.KeepMetadata) {
         read.Metadata = &metadata;
@@ -201,9 +205,15 @@ void ProcessPicture(const CliOptions& options, const fs::path& input, const fs::
         maskSink.emplace(*maskNamed);
     }
     try {
-        KeepColours(*source, settings, resultSink, maskSink ? &*maskSink : nullptr);
+        if (selection) {
+            KeepSelected(*source, options, resultSink, maskSink ? &*maskSink : nullptr);
+        } else {
+            KeepColours(*source, settings, resultSink, maskSink ? &*maskSink : nullptr);
+        }
     } catch (const FileError&) {
         throw;
+    } catch (const PickError& error) {
+        throw PickError(inputName + ": " + error.what());
     } catch (const std::exception& error) {
         throw FileError(inputName + ": " + error.what());
     }
@@ -230,6 +240,10 @@ int RunSingle(const CliOptions& options) {
     try {
         ProcessPicture(options, options.Inputs.front(), *options.Output,
                        ResultKind(options, *options.Output), options.Mask);
+    } catch (const PickError& error) {
+        // Like a value out of range, only known once the picture is read.
+        PrintError(error.what());
+        return 2;
     } catch (const std::exception& error) {
         PrintError(error.what());
         return 1;
