@@ -239,13 +239,8 @@ public:
 } // namespace tintavo
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    if (!tintavo::bench::StartBenchmarks(&argc, argv)) {
         return 1;
     }
-    tintavo::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
+    return tintavo::bench::RunAndPrintRatios<tintavo::RatioReporter>();
 }

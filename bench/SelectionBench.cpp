@@ -192,8 +192,7 @@ public:
 } // namespace tintavo
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    if (!tintavo::bench::StartBenchmarks(&argc, argv)) {
         return 1;
     }
     {
@@ -204,9 +203,5 @@ int main(int argc, char** argv) {
             std::chrono::steady_clock::now() - start;
         std::printf("Perceptual colour-cube table, made once: %.1f ms\n", spent.count());
     }
-    tintavo::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
+    return tintavo::bench::RunAndPrintRatios<tintavo::RatioReporter>();
 }

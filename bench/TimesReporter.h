@@ -1,7 +1,7 @@
 #pragma once
 
 // The benchmarks' table as Google Benchmark prints it, with each run's times kept by name so
-// that a benchmark can print its targets as ratios afterwards.
+// that a benchmark can print its targets as ratios afterwards, and the main steps around it.
 
 #include <benchmark/benchmark.h>
 
@@ -48,5 +48,21 @@ private:
     std::map<std::string, double> elapsed_;
     std::map<std::string, double> cpu_;
 };
+
+// Takes Google Benchmark's options from the command line; false when it holds others too.
+inline bool StartBenchmarks(int* argc, char** argv) {
+    benchmark::Initialize(argc, argv);
+    return !benchmark::ReportUnrecognizedArguments(*argc, argv);
+}
+
+// Runs the benchmarks the command line chose, printing their table and then the ratios of a
+// `Reporter` (a TimesReporter with PrintRatios()); the exit status of the program.
+template <typename Reporter> int RunAndPrintRatios() {
+    Reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}
 
 } // namespace tintavo::bench
