@@ -8,10 +8,9 @@
 #include "engine/RenderPass.h"
 
 #include "PhotoMaker.h"
+#include "TimesReporter.h"
 
 #include <benchmark/benchmark.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -204,28 +202,10 @@ BENCHMARK_CAPTURE(BM_Filter, rising_bands, [] {
 BENCHMARK_CAPTURE(BM_Filter, spiral, [] { return MaskOf(Spiral); })->Unit(benchmark::kMillisecond);
 
 // Prints the benchmark table as usual, then the targets as ratios of CPU time.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::TimesReporter {
 public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            // With repetitions the median, which follows the single runs, has the last word.
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((run.run_type == Run::RT_Iteration || median) && !run.error_occurred) {
-                std::string name = run.run_name.str();
-                name = name.substr(0, name.find("/min_time"));
-                elapsed_[name] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-
     void PrintRatios() const {
-        const auto time = [this](const std::string& name) {
-            const auto found = elapsed_.find(name);
-            return found == elapsed_.end() ? 0.0 : found->second;
-        };
+        const auto time = [this](const std::string& name) { return Elapsed(name); };
         const double decode = time("BM_Decode");
         if (decode <= 0) {
             return;
@@ -238,7 +218,7 @@ public:
                     photoFilter / decode);
         double worst = 0;
         std::string worstName;
-        for (const auto& [name, elapsed] : elapsed_) {
+        for (const auto& [name, elapsed] : ElapsedTimes()) {
             if (name.rfind("BM_Filter/", 0) == 0 && elapsed > worst) {
                 worst = elapsed;
                 worstName = name;
@@ -253,22 +233,14 @@ public:
                         time("BM_DecodeRenderEncode") / time("BM_DecodeEncode"));
         }
     }
-
-private:
-    std::map<std::string, double> elapsed_;
 };
 
 } // namespace
 } // namespace tintavo
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    if (!tintavo::bench::StartBenchmarks(&argc, argv)) {
         return 1;
     }
-    tintavo::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
+    return tintavo::bench::RunAndPrintRatios<tintavo::RatioReporter>();
 }

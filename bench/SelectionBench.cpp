@@ -3,6 +3,7 @@
 // its widest against a narrow one.
 
 #include "BenchPhotograph.h"
+#include "TimesReporter.h"
 
 #include "engine/PictureReader.h"
 #include "engine/Selection.h"
@@ -10,11 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -156,41 +154,20 @@ BENCHMARK(BM_SoftEdge)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::TimesReporter {
 public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((run.run_type == Run::RT_Iteration || median) && !run.error_occurred) {
-                std::string name = run.run_name.str();
-                name = name.substr(0, name.find("/min_time"));
-                elapsed_[name] = run.GetAdjustedRealTime();
-                cpu_[name] = run.GetAdjustedCPUTime();
-            }
-        }
-    }
-
     void PrintRatios() const {
-        const auto time = [this](const std::string& name) {
-            const auto found = elapsed_.find(name);
-            return found == elapsed_.end() ? 0.0 : found->second;
-        };
+        const auto time = [this](const std::string& name) { return Elapsed(name); };
         const double decode = time("BM_Decode");
         if (decode <= 0) {
             return;
         }
         // On a machine shared with other work the elapsed times of threaded runs swing; the
         // processor time of all threads over the decode's (one thread) is shown beside them.
-        const auto cpu = [this](const std::string& name) {
-            const auto found = cpu_.find(name);
-            return found == cpu_.end() ? 0.0 : found->second;
-        };
+        const auto cpu = [this](const std::string& name) { return Cpu(name); };
         const double decodeCpu = cpu("BM_Decode");
         std::printf("\nTargets (elapsed time ratios; all threads' processor time / decode's):\n");
-        for (const auto& [name, elapsed] : elapsed_) {
+        for (const auto& [name, elapsed] : ElapsedTimes()) {
             if (name.rfind("BM_Select", 0) == 0 && name.find("feather") == std::string::npos) {
                 std::printf("  %-36s / decode %.3f  (at most 0.30)  cpu %.3f\n", name.c_str(),
                             elapsed / decode, cpu(name) / decodeCpu);
@@ -209,18 +186,13 @@ public:
                 cpu("BM_SoftEdge/50") / cpu("BM_SoftEdge/2"));
         }
     }
-
-private:
-    std::map<std::string, double> elapsed_;
-    std::map<std::string, double> cpu_;
 };
 
 } // namespace
 } // namespace tintavo
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    if (!tintavo::bench::StartBenchmarks(&argc, argv)) {
         return 1;
     }
     {
@@ -231,9 +203,5 @@ int main(int argc, char** argv) {
             std::chrono::steady_clock::now() - start;
         std::printf("Perceptual colour-cube table, made once: %.1f ms\n", spent.count());
     }
-    tintavo::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
+    return tintavo::bench::RunAndPrintRatios<tintavo::RatioReporter>();
 }

@@ -1,19 +1,14 @@
 #include "engine/PictureReader.h"
 
 #include "engine/EngineError.h"
-#include "engine/JpegTrap.h"
+#include "engine/JpegDecoding.h"
 #include "engine/MemoryBudget.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,63 +17,28 @@ namespace tintavo {
 
 namespace {
 
-constexpr std::size_t HeaderSize = 54;
-
-// A Huffman-coded JPEG spends at least one bit on every 8 x 8 block of every component it codes
-// (a DC difference code, and in sequential files an end-of-block code too), however uniform the
-// picture: at most 512 pixels a byte for greyscale, fewer for colour. A quarter of that is
-// refused as a header that lies, before its pixels are allocated and decoded. Photographs need
-// a byte for every 2 to 25 pixels; even cut to a tenth they stay far inside the bound.
-constexpr std::uint64_t MaxPixelsPerFileByte = 2048;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string SystemReason() {
-    return std::strerror(errno);
-}
-
-// Byte counts that stop at the largest value instead of wrapping round.
-constexpr std::uint64_t Most = std::numeric_limits<std::uint64_t>::max();
-std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
-    return b != 0 && a > Most / b ? Most : a * b;
-}
-std::uint64_t Plus(std::uint64_t a, std::uint64_t b) {
-    return a > Most - b ? Most : a + b;
-}
-
-void CheckPixelCount(std::int64_t width, std::int64_t height, const PictureReadOptions& options) {
-    if (width * height > options.MaxPixels) {
-        throw EngineError("Can't allocate the DIB handle");
-    }
-}
+using detail::CheckPixelCount;
+using detail::JpegDecoder;
+using detail::PictureHeaderSize;
 
 // Checks that the picture's pixels, the reader's own buffers (`readerBytes`) and what the caller
 // holds a pixel fit in the memory the system can give. The bitmap's present pixels are released
 // before the new ones are taken, so they count as free.
 void CheckMemory(const TBitmap32& bitmap, std::uint64_t pixels, std::uint64_t readerBytes,
                  const PictureReadOptions& options) {
-    const std::uint64_t perPixel = Plus(sizeof(TColor32), options.HeldBytesPerPixel);
-    const std::uint64_t needed = Plus(Times(pixels, perPixel), readerBytes);
+    const std::uint64_t perPixel =
+        detail::SaturatingPlus(sizeof(TColor32), options.HeldBytesPerPixel);
+    const std::uint64_t needed =
+        detail::SaturatingPlus(detail::SaturatingTimes(pixels, perPixel), readerBytes);
     const std::uint64_t held = bitmap.PixelCount() * sizeof(TColor32);
     RequireMemory(needed > held ? needed - held : 0);
 }
 
 // ---- JPEG ------------------------------------------------------------------------------
 
-enum class JpegLayout { Colour, Grey, Cmyk };
-
 // Stored rows turned by orientations 5 to 8 are gathered this many at a time, so that each
 // upright row receives them as one run of neighbouring pixels.
 constexpr std::int32_t TurnBatchRows = 16;
-
-struct JpegDecoder {
-    jpeg_decompress_struct info;
-    detail::JpegTrap trap;
-    JpegLayout layout;
-};
 
 // Where decoded rows go: the upright bitmap, and for orientations 5 to 8 a batch of stored rows.
 struct JpegTarget {
@@ -86,54 +46,6 @@ struct JpegTarget {
     TColor32* batch;
     int orientation;
 };
-
-// The functions that call into libjpeg; see JpegTrap.h for why they look like this.
-
-bool JpegReadHeader(JpegDecoder* decoder, std::span<const std::uint8_t> bytes, bool keepExif,
-                    bool keepIcc) {
-    if (setjmp(decoder->trap.jump) != 0) {
-        return false;
-    }
-    jpeg_decompress_struct& info = decoder->info;
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    if (keepIcc) {
-        SaveMetadataMarkers(info);
-    } else if (keepExif) {
-        jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
-    }
-    jpeg_read_header(&info, TRUE);
-    switch (info.out_color_space) {
-    case JCS_RGB:
-        // The same decoded values as plain RGB, packed as the buffer stores its pixels
-        // (blue, green, red, alpha 255).
-        info.out_color_space = JCS_EXT_BGRA;
-        decoder->layout = JpegLayout::Colour;
-        break;
-    case JCS_GRAYSCALE:
-        info.quantize_colors = TRUE;
-        info.desired_number_of_colors = 236;
-        decoder->layout = JpegLayout::Grey;
-        break;
-    case JCS_CMYK:
-        decoder->layout = JpegLayout::Cmyk;
-        break;
-    default:
-        std::snprintf(decoder->trap.message, sizeof decoder->trap.message,
-                      "Unsupported JPEG colour space (%d components)", info.num_components);
-        return false;
-    }
-    jpeg_calc_output_dimensions(&info);
-    return true;
-}
-
-bool JpegCollectMetadata(JpegDecoder* decoder, JpegMetadata* metadata) {
-    if (setjmp(decoder->trap.jump) != 0) {
-        return false;
-    }
-    *metadata = CollectJpegMetadata(decoder->info);
-    return true;
-}
 
 // Where stored row y is decoded: straight into its upright row for orientations 1 to 4 (mirrored
 // afterwards for 2 and 3), else into row `slot` of the batch.
@@ -147,23 +59,6 @@ TColor32* JpegRowTarget(const JpegTarget* target, std::int32_t y, std::int32_t s
     return upright.ScanLine(flip ? upright.Height() - 1 - y : y);
 }
 
-void ConvertJpegRow(const JpegDecoder* decoder, const JSAMPLE* in, TColor32* row,
-                    JDIMENSION width) {
-    if (decoder->layout == JpegLayout::Grey) {
-        const JSAMPLE* levels = decoder->info.colormap[0];
-        for (JDIMENSION x = 0; x < width; ++x) {
-            row[x] = GreyPixel(levels[in[x]], 255u);
-        }
-    } else if (decoder->layout == JpegLayout::Cmyk) {
-        // Adobe's CMYK JPEGs store inverted inks: 255 is no ink.
-        for (JDIMENSION x = 0; x < width; ++x) {
-            const unsigned k = in[4 * x + 3];
-            row[x] = 0xFF000000u | (in[4 * x] * k / 255u) << 16 | (in[4 * x + 1] * k / 255u) << 8 |
-                     (in[4 * x + 2] * k / 255u);
-        }
-    }
-}
-
 // Decodes every stored row into its upright place; `rowsDone` counts finished stored rows so
 // that the caller knows what is left when the data stops early.
 bool JpegDecodeRows(JpegDecoder* decoder, const JpegTarget* target, JDIMENSION* rowsDone) {
@@ -171,15 +66,9 @@ bool JpegDecodeRows(JpegDecoder* decoder, const JpegTarget* target, JDIMENSION* 
         return false;
     }
     jpeg_decompress_struct& info = decoder->info;
-    jpeg_start_decompress(&info);
+    const JSAMPARRAY scratch = detail::JpegStart(*decoder);
     const JDIMENSION width = info.output_width;
     const auto height = static_cast<std::int32_t>(info.output_height);
-    JSAMPARRAY scratch = nullptr;
-    if (decoder->layout != JpegLayout::Colour) {
-        scratch = (*info.mem->alloc_sarray)(
-            reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-            width * static_cast<JDIMENSION>(info.out_color_components), 1);
-    }
     const std::int32_t batch = target->orientation >= 5 ? TurnBatchRows : 1;
     bool more = true;
     while (more && static_cast<std::int32_t>(info.output_scanline) < height) {
@@ -188,12 +77,10 @@ bool JpegDecodeRows(JpegDecoder* decoder, const JpegTarget* target, JDIMENSION* 
         std::int32_t got = 0;
         for (; got < wanted; ++got) {
             TColor32* row = JpegRowTarget(target, first + got, got);
-            JSAMPROW into = scratch != nullptr ? scratch[0] : reinterpret_cast<JSAMPROW>(row);
-            if (jpeg_read_scanlines(&info, &into, 1) != 1) {
+            if (!detail::JpegReadRow(*decoder, scratch, row)) {
                 more = false;
                 break;
             }
-            ConvertJpegRow(decoder, into, row, width);
             if (target->orientation == 2 || target->orientation == 3) {
                 std::reverse(row, row + width);
             }
@@ -211,47 +98,16 @@ bool JpegDecodeRows(JpegDecoder* decoder, const JpegTarget* target, JDIMENSION* 
     return true;
 }
 
-struct JpegDecoderGuard {
-    JpegDecoder* decoder;
-    ~JpegDecoderGuard() { jpeg_destroy_decompress(&decoder->info); }
-};
-
-// Bytes libjpeg will take for this picture besides a few rows: a file of several scans keeps
-// every coefficient (64 of 2 bytes a block), as does block smoothing over them.
-std::uint64_t JpegDecoderBytes(jpeg_decompress_struct& info) {
-    std::uint64_t bytes = Times(static_cast<std::uint64_t>(info.output_width) *
-                                    static_cast<std::uint64_t>(info.num_components),
-                                static_cast<std::uint64_t>(info.max_v_samp_factor) * DCTSIZE * 4);
-    if (jpeg_has_multiple_scans(&info) != FALSE) {
-        for (int c = 0; c < info.num_components; ++c) {
-            const jpeg_component_info& component = info.comp_info[c];
-            const auto round = [](std::uint64_t n, std::uint64_t m) { return (n + m - 1) / m * m; };
-            bytes += round(component.width_in_blocks, component.h_samp_factor) *
-                     round(component.height_in_blocks, component.v_samp_factor) * DCTSIZE2 *
-                     sizeof(JCOEF);
-        }
-    }
-    return bytes;
-}
-
 // Refuses, before anything is allocated for it, a picture that cannot be what it claims or
 // cannot fit.
 void CheckJpegSize(JpegDecoder& decoder, const TBitmap32& bitmap, std::size_t fileBytes,
                    int orientation, const PictureReadOptions& options) {
     jpeg_decompress_struct& info = decoder.info;
-    const std::int64_t width = info.output_width;
-    const std::int64_t height = info.output_height;
-    CheckPixelCount(width, height, options);
-    const auto pixels = static_cast<std::uint64_t>(width * height);
-    // Arithmetic coding adapts to a uniform picture until a block costs next to nothing, so no
-    // such floor holds for it: the memory check alone bounds those files.
-    if (info.arith_code == FALSE && pixels > Times(MaxPixelsPerFileByte, fileBytes)) {
-        throw EngineError("The JPEG file is too small for the size its header gives (" +
-                          std::to_string(width) + " x " + std::to_string(height) + ")");
-    }
-    const std::uint64_t batch =
-        orientation >= 5 ? static_cast<std::uint64_t>(width) * TurnBatchRows * sizeof(TColor32) : 0;
-    CheckMemory(bitmap, pixels, JpegDecoderBytes(info) + batch, options);
+    const std::uint64_t pixels = detail::CheckJpegClaims(info, fileBytes, options);
+    const std::uint64_t batch = orientation >= 5 ? static_cast<std::uint64_t>(info.output_width) *
+                                                       TurnBatchRows * sizeof(TColor32)
+                                                 : 0;
+    CheckMemory(bitmap, pixels, detail::JpegDecoderBytes(info) + batch, options);
 }
 
 // Rows the decoder never delivered stay as the blank picture they were drawn over: opaque white
@@ -274,18 +130,9 @@ void FillUndecoded(TBitmap32& upright, int orientation, std::int32_t done) {
 
 void ReadJpeg(TBitmap32& bitmap, std::span<const std::uint8_t> bytes,
               const PictureReadOptions& options) {
-    auto decoder = std::make_unique<JpegDecoder>();
-    std::memset(decoder.get(), 0, sizeof(JpegDecoder));
-    decoder->info.err = detail::ArmJpegTrap(decoder->trap);
-    const JpegDecoderGuard guard{decoder.get()};
-    if (!JpegReadHeader(decoder.get(), bytes, options.AutoOrient, options.Metadata != nullptr)) {
-        throw EngineError(decoder->trap.message);
-    }
-    JpegMetadata metadata;
-    if ((options.AutoOrient || options.Metadata != nullptr) &&
-        !JpegCollectMetadata(decoder.get(), &metadata)) {
-        throw EngineError(decoder->trap.message);
-    }
+    const std::unique_ptr<JpegDecoder> decoder = detail::MakeJpegDecoder();
+    const detail::JpegDecoderGuard guard{decoder.get()};
+    JpegMetadata metadata = detail::OpenJpeg(*decoder, bytes, options);
     const int orientation = options.AutoOrient ? metadata.Orientation : 1;
     metadata.TurnedUpright = orientation != 1;
     if (options.Metadata != nullptr) {
@@ -458,7 +305,7 @@ ChannelMasks ReadMasks(const BitmapHeader& h, std::span<const std::uint8_t> file
         // Without masks, 16-bit pixels hold 5 bits each of red, green and blue.
         return {ChannelMask(0x7C00), ChannelMask(0x03E0), ChannelMask(0x001F)};
     }
-    const std::uint8_t* stored = Slice(file, HeaderSize, 12).data();
+    const std::uint8_t* stored = Slice(file, PictureHeaderSize, 12).data();
     return {ChannelMask(U32(stored)), ChannelMask(U32(stored + 4)), ChannelMask(U32(stored + 8))};
 }
 
@@ -571,7 +418,7 @@ void ReadBitmap(TBitmap32& bitmap, std::span<const std::uint8_t> file,
 
 void ReadPicture(TBitmap32& bitmap, std::span<const std::uint8_t> bytes,
                  const PictureReadOptions& options) {
-    if (bytes.size() < HeaderSize) {
+    if (bytes.size() < PictureHeaderSize) {
         throw EngineError("The file is too short to be a picture (" + std::to_string(bytes.size()) +
                           " bytes)");
     }
@@ -596,37 +443,12 @@ struct ReadScope {
     TBitmap32& bitmap;
 };
 
-std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        throw EngineError("Cannot open the picture file: " + SystemReason());
-    }
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0) {
-        throw EngineError("Cannot read the picture file: " + SystemReason());
-    }
-    if (!S_ISREG(info.st_mode)) {
-        throw EngineError("Not a picture file");
-    }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    RequireMemory(size);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (got < bytes.size()) {
-        if (std::ferror(file.get())) {
-            throw EngineError("Cannot read the picture file: " + SystemReason());
-        }
-        bytes.resize(got); // the file was shortened meanwhile
-    }
-    return bytes;
-}
-
 } // namespace
 
 void ReadPictureFile(TBitmap32& bitmap, const std::filesystem::path& path,
                      const PictureReadOptions& options) {
     const ReadScope scope(bitmap, options);
-    const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+    const std::vector<std::uint8_t> bytes = detail::ReadWholeFile(path);
     ReadPicture(bitmap, bytes, options);
 }
 

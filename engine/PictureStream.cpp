@@ -1,21 +1,16 @@
 #include "engine/PictureStream.h"
 
 #include "engine/EngineError.h"
-#include "engine/JpegTrap.h"
+#include "engine/JpegDecoding.h"
 #include "engine/MaskFilter.h"
 #include "engine/MemoryBudget.h"
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
-#include <cstdio>
-#include <cstring>
 #include <deque>
 #include <exception>
-#include <limits>
 #include <mutex>
 #include <new>
 #include <string>
@@ -25,16 +20,6 @@
 namespace tintavo {
 
 namespace {
-
-// The reader's own rules, which a stream must apply alike (engine/PictureReader.cpp).
-constexpr std::size_t HeaderSize = 54;
-constexpr std::uint64_t MaxPixelsPerFileByte = 2048;
-
-std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
-    return b != 0 && a > std::numeric_limits<std::uint64_t>::max() / b
-               ? std::numeric_limits<std::uint64_t>::max()
-               : a * b;
-}
 
 // Rows go through the pipeline in bands of this many; a few bands are in flight at once.
 constexpr std::int32_t BandRows = 16;
@@ -67,107 +52,34 @@ private:
 
 // ---- A JPEG decoded row by row ----------------------------------------------------------
 
-enum class JpegLayout { Colour, Grey, Cmyk };
-
-struct JpegDecoder {
-    jpeg_decompress_struct info;
-    detail::JpegTrap trap;
-    JpegLayout layout;
-    JSAMPARRAY scratch;
-    bool started;
-    bool more;
+// The reader's decoder, with where the stream stands in the picture.
+struct StreamDecoder {
+    std::unique_ptr<detail::JpegDecoder> jpeg;
+    JSAMPARRAY scratch = nullptr;
+    bool started = false;
+    bool more = false;
 };
 
-// The functions that call into libjpeg; see JpegTrap.h for why they look like this. Settings
-// as ReadPictureFile's: libjpeg's defaults, greyscale through the 236-level quantizer.
-bool JpegReadHeader(JpegDecoder* decoder, const std::uint8_t* bytes, std::size_t size,
-                    bool keepExif, bool keepIcc) {
-    if (setjmp(decoder->trap.jump) != 0) {
+// Calls into libjpeg; see JpegTrap.h for why it looks like this. Decodes `count` rows; `*done`
+// counts the rows delivered, so that the caller knows which ones the data never reached (a
+// file that ends early gives them as white).
+bool JpegDecodeRows(StreamDecoder* decoder, TColor32* rows, JDIMENSION count, JDIMENSION* done) {
+    if (setjmp(decoder->jpeg->trap.jump) != 0) {
         return false;
     }
-    jpeg_decompress_struct& info = decoder->info;
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, bytes, static_cast<unsigned long>(size));
-    if (keepIcc) {
-        SaveMetadataMarkers(info);
-    } else if (keepExif) {
-        jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
-    }
-    jpeg_read_header(&info, TRUE);
-    switch (info.out_color_space) {
-    case JCS_RGB:
-        info.out_color_space = JCS_EXT_BGRA;
-        decoder->layout = JpegLayout::Colour;
-        break;
-    case JCS_GRAYSCALE:
-        info.quantize_colors = TRUE;
-        info.desired_number_of_colors = 236;
-        decoder->layout = JpegLayout::Grey;
-        break;
-    case JCS_CMYK:
-        decoder->layout = JpegLayout::Cmyk;
-        break;
-    default:
-        std::snprintf(decoder->trap.message, sizeof decoder->trap.message,
-                      "Unsupported JPEG colour space (%d components)", info.num_components);
-        return false;
-    }
-    jpeg_calc_output_dimensions(&info);
-    return true;
-}
-
-bool JpegCollectMetadata(JpegDecoder* decoder, JpegMetadata* metadata) {
-    if (setjmp(decoder->trap.jump) != 0) {
-        return false;
-    }
-    *metadata = CollectJpegMetadata(decoder->info);
-    return true;
-}
-
-void ConvertJpegRow(const JpegDecoder* decoder, const JSAMPLE* in, TColor32* row,
-                    JDIMENSION width) {
-    if (decoder->layout == JpegLayout::Grey) {
-        const JSAMPLE* levels = decoder->info.colormap[0];
-        for (JDIMENSION x = 0; x < width; ++x) {
-            row[x] = GreyPixel(levels[in[x]], 255u);
-        }
-    } else if (decoder->layout == JpegLayout::Cmyk) {
-        // Adobe's CMYK JPEGs store inverted inks: 255 is no ink.
-        for (JDIMENSION x = 0; x < width; ++x) {
-            const unsigned k = in[4 * x + 3];
-            row[x] = 0xFF000000u | (in[4 * x] * k / 255u) << 16 | (in[4 * x + 1] * k / 255u) << 8 |
-                     (in[4 * x + 2] * k / 255u);
-        }
-    }
-}
-
-// Decodes `count` rows; `*done` counts the rows delivered, so that the caller knows which ones
-// the data never reached (a file that ends early gives them as white).
-bool JpegDecodeRows(JpegDecoder* decoder, TColor32* rows, JDIMENSION count, JDIMENSION* done) {
-    if (setjmp(decoder->trap.jump) != 0) {
-        return false;
-    }
-    jpeg_decompress_struct& info = decoder->info;
+    jpeg_decompress_struct& info = decoder->jpeg->info;
     if (!decoder->started) {
-        jpeg_start_decompress(&info);
+        decoder->scratch = detail::JpegStart(*decoder->jpeg);
         decoder->started = true;
         decoder->more = true;
-        if (decoder->layout != JpegLayout::Colour) {
-            decoder->scratch = (*info.mem->alloc_sarray)(
-                reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                info.output_width * static_cast<JDIMENSION>(info.out_color_components), 1);
-        }
     }
     const JDIMENSION width = info.output_width;
     for (JDIMENSION i = 0; i < count && decoder->more; ++i) {
         TColor32* row = rows + static_cast<std::size_t>(i) * width;
-        JSAMPROW into =
-            decoder->scratch != nullptr ? decoder->scratch[0] : reinterpret_cast<JSAMPROW>(row);
-        if (jpeg_read_scanlines(&info, &into, 1) != 1) {
+        if (!detail::JpegReadRow(*decoder->jpeg, decoder->scratch, row)) {
             decoder->more = false;
             break;
         }
-        ConvertJpegRow(decoder, into, row, width);
         *done = i + 1;
     }
     if (decoder->more && info.output_scanline == info.output_height) {
@@ -177,41 +89,24 @@ bool JpegDecodeRows(JpegDecoder* decoder, TColor32* rows, JDIMENSION count, JDIM
     return true;
 }
 
-// Bytes libjpeg takes for this picture besides a few rows: a file of several scans keeps every
-// coefficient (64 of 2 bytes a block).
-std::uint64_t JpegDecoderBytes(jpeg_decompress_struct& info) {
-    std::uint64_t bytes = Times(static_cast<std::uint64_t>(info.output_width) *
-                                    static_cast<std::uint64_t>(info.num_components),
-                                static_cast<std::uint64_t>(info.max_v_samp_factor) * DCTSIZE * 4);
-    if (jpeg_has_multiple_scans(&info) != FALSE) {
-        for (int c = 0; c < info.num_components; ++c) {
-            const jpeg_component_info& component = info.comp_info[c];
-            const auto round = [](std::uint64_t n, std::uint64_t m) { return (n + m - 1) / m * m; };
-            bytes += round(component.width_in_blocks, component.h_samp_factor) *
-                     round(component.height_in_blocks, component.v_samp_factor) * DCTSIZE2 *
-                     sizeof(JCOEF);
-        }
-    }
-    return bytes;
-}
-
 class JpegRowSource final : public RowSource {
 public:
     // Takes the decoder with its header read and checked.
-    JpegRowSource(std::vector<std::uint8_t> bytes, std::unique_ptr<JpegDecoder> decoder,
+    JpegRowSource(std::vector<std::uint8_t> bytes, std::unique_ptr<detail::JpegDecoder> decoder,
                   JpegMetadata metadata)
-        : bytes_(std::move(bytes)), decoder_(std::move(decoder)) {
+        : bytes_(std::move(bytes)) {
+        decoder_.jpeg = std::move(decoder);
         metadata_ = std::move(metadata);
-        width_ = static_cast<std::int32_t>(decoder_->info.output_width);
-        height_ = static_cast<std::int32_t>(decoder_->info.output_height);
+        width_ = static_cast<std::int32_t>(decoder_.jpeg->info.output_width);
+        height_ = static_cast<std::int32_t>(decoder_.jpeg->info.output_height);
     }
-    ~JpegRowSource() override { jpeg_destroy_decompress(&decoder_->info); }
+    ~JpegRowSource() override { jpeg_destroy_decompress(&decoder_.jpeg->info); }
 
     void ReadRows(TColor32* rows, std::int32_t count) override {
         JDIMENSION done = 0;
-        if (decoder_->more || !decoder_->started) {
-            if (!JpegDecodeRows(decoder_.get(), rows, static_cast<JDIMENSION>(count), &done)) {
-                throw EngineError(decoder_->trap.message);
+        if (decoder_.more || !decoder_.started) {
+            if (!JpegDecodeRows(&decoder_, rows, static_cast<JDIMENSION>(count), &done)) {
+                throw EngineError(decoder_.jpeg->trap.message);
             }
         }
         // Rows the decoder never delivered stay as the blank picture they were drawn over.
@@ -221,52 +116,24 @@ public:
 
 private:
     std::vector<std::uint8_t> bytes_; // the source libjpeg reads from
-    std::unique_ptr<JpegDecoder> decoder_;
-};
-
-// Destroys a decoder whose header could not be taken on.
-struct DecoderGuard {
-    JpegDecoder* decoder;
-    ~DecoderGuard() {
-        if (decoder != nullptr) {
-            jpeg_destroy_decompress(&decoder->info);
-        }
-    }
+    StreamDecoder decoder_;
 };
 
 std::unique_ptr<RowSource> OpenJpegRows(std::vector<std::uint8_t>& bytes,
                                         const PictureReadOptions& options) {
-    auto decoder = std::make_unique<JpegDecoder>();
-    std::memset(decoder.get(), 0, sizeof(JpegDecoder));
-    decoder->info.err = detail::ArmJpegTrap(decoder->trap);
-    DecoderGuard guard{decoder.get()};
-    if (!JpegReadHeader(decoder.get(), bytes.data(), bytes.size(), options.AutoOrient,
-                        options.Metadata != nullptr)) {
-        throw EngineError(decoder->trap.message);
-    }
-    JpegMetadata metadata;
-    if ((options.AutoOrient || options.Metadata != nullptr) &&
-        !JpegCollectMetadata(decoder.get(), &metadata)) {
-        throw EngineError(decoder->trap.message);
-    }
+    std::unique_ptr<detail::JpegDecoder> decoder = detail::MakeJpegDecoder();
+    detail::JpegDecoderGuard guard{decoder.get()};
+    JpegMetadata metadata = detail::OpenJpeg(*decoder, bytes, options);
     if (options.AutoOrient && metadata.Orientation != 1) {
         // Turned by a quarter, rows cannot be streamed: the reader turns the whole picture.
         return nullptr;
     }
     jpeg_decompress_struct& info = decoder->info;
-    const std::int64_t width = info.output_width;
-    const std::int64_t height = info.output_height;
-    if (width * height > options.MaxPixels) {
-        throw EngineError("Can't allocate the DIB handle");
-    }
-    const auto pixels = static_cast<std::uint64_t>(width * height);
-    if (info.arith_code == FALSE && pixels > Times(MaxPixelsPerFileByte, bytes.size())) {
-        throw EngineError("The JPEG file is too small for the size its header gives (" +
-                          std::to_string(width) + " x " + std::to_string(height) + ")");
-    }
-    const std::uint64_t bands =
-        static_cast<std::uint64_t>(width) * BandRows * (BandCount + 1) * 2 * sizeof(TColor32);
-    RequireMemory(Times(pixels, options.HeldBytesPerPixel) + JpegDecoderBytes(info) + bands);
+    const std::uint64_t pixels = detail::CheckJpegClaims(info, bytes.size(), options);
+    const std::uint64_t bands = static_cast<std::uint64_t>(info.output_width) * BandRows *
+                                (BandCount + 1) * 2 * sizeof(TColor32);
+    RequireMemory(detail::SaturatingTimes(pixels, options.HeldBytesPerPixel) +
+                  detail::JpegDecoderBytes(info) + bands);
     if (options.Metadata != nullptr) {
         *options.Metadata = metadata;
     }
@@ -275,40 +142,11 @@ std::unique_ptr<RowSource> OpenJpegRows(std::vector<std::uint8_t>& bytes,
                                            std::move(metadata));
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    const auto reason = [] { return std::string(std::strerror(errno)); };
-    if (!file) {
-        throw EngineError("Cannot open the picture file: " + reason());
-    }
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0) {
-        throw EngineError("Cannot read the picture file: " + reason());
-    }
-    if (!S_ISREG(info.st_mode)) {
-        throw EngineError("Not a picture file");
-    }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    RequireMemory(size);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (got < bytes.size()) {
-        if (std::ferror(file.get())) {
-            throw EngineError("Cannot read the picture file: " + reason());
-        }
-        bytes.resize(got); // the file was shortened meanwhile
-    }
-    return bytes;
-}
-
 } // namespace
 
 std::unique_ptr<RowSource> OpenPictureRows(std::vector<std::uint8_t> bytes,
                                            const PictureReadOptions& options) {
-    if (bytes.size() >= HeaderSize && !(bytes[0] == 'B' && bytes[1] == 'M')) {
+    if (bytes.size() >= detail::PictureHeaderSize && !(bytes[0] == 'B' && bytes[1] == 'M')) {
         if (auto rows = OpenJpegRows(bytes, options)) {
             return rows;
         }
@@ -319,7 +157,7 @@ std::unique_ptr<RowSource> OpenPictureRows(std::vector<std::uint8_t> bytes,
 
 std::unique_ptr<RowSource> OpenPictureRows(const std::filesystem::path& path,
                                            const PictureReadOptions& options) {
-    return OpenPictureRows(ReadWholeFile(path), options);
+    return OpenPictureRows(detail::ReadWholeFile(path), options);
 }
 
 // ---- The pipeline -----------------------------------------------------------------------

@@ -63,6 +63,166 @@ void RowDistances(const std::int64_t* f, std::int64_t* out, std::int32_t* s, std
     }
 }
 
+// Coverage of a kept pixel by squared distance, for distances up to `capSquared`; a greyed
+// pixel gets 255 minus it.
+std::vector<std::uint8_t> KeptCoverage(std::int32_t width, std::int64_t capSquared) {
+    std::vector<std::uint8_t> keptCoverage(static_cast<std::size_t>(capSquared) + 1);
+    for (std::int64_t d2 = 0; d2 <= capSquared; ++d2) {
+        const double d = std::sqrt(static_cast<double>(d2));
+        const double v = std::clamp(0.5 + (d - 0.5) / (2.0 * width), 0.0, 1.0);
+        keptCoverage[static_cast<std::size_t>(d2)] =
+            static_cast<std::uint8_t>(std::floor(255.0 * v + 0.5));
+    }
+    return keptCoverage;
+}
+
+// Distances of a mask's pixels, a byte each, row after row: first the capped vertical ones,
+// then the coverage that replaces them.
+class Distances {
+public:
+    explicit Distances(const TBitmap32& mask) : width_(mask.Width()) {
+        try {
+            bytes_.resize(mask.PixelCount());
+        } catch (const std::bad_alloc&) {
+            throw EngineError("Can't allocate the DIB handle");
+        }
+    }
+    std::uint8_t* Row(std::int32_t y) {
+        return bytes_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
+    }
+
+private:
+    std::int32_t width_;
+    std::vector<std::uint8_t> bytes_;
+};
+
+// The sweep down columns [x0, x1): the distance to the nearest pixel of the other kind above,
+// capped. Sets `foreign` when a pixel is neither kept nor greyed.
+void SweepDown(const TBitmap32& mask, std::int32_t x0, std::int32_t x1, std::int32_t cap,
+               Distances& vertical, std::atomic<bool>& foreign) {
+    for (std::int32_t y = 0; y < mask.Height(); ++y) {
+        const TColor32* m = mask.ScanLine(y);
+        std::uint8_t* d = vertical.Row(y);
+        for (std::int32_t x = x0; x < x1; ++x) {
+            if (m[x] != MaskKept && m[x] != MaskGreyed) {
+                foreign.store(true, std::memory_order_relaxed);
+            }
+            if (y == 0) {
+                d[x] = static_cast<std::uint8_t>(cap);
+            } else {
+                const std::uint8_t above = vertical.Row(y - 1)[x];
+                d[x] = m[x] != mask.ScanLine(y - 1)[x]
+                           ? std::uint8_t{1}
+                           : static_cast<std::uint8_t>(std::min<std::int32_t>(above + 1, cap));
+            }
+        }
+    }
+}
+
+// The sweep up the same columns, keeping the nearer of the pixels above and below.
+void SweepUp(const TBitmap32& mask, std::int32_t x0, std::int32_t x1, std::int32_t cap,
+             Distances& vertical) {
+    for (std::int32_t y = mask.Height() - 2; y >= 0; --y) {
+        const TColor32* m = mask.ScanLine(y);
+        const TColor32* below = mask.ScanLine(y + 1);
+        std::uint8_t* d = vertical.Row(y);
+        const std::uint8_t* dBelow = vertical.Row(y + 1);
+        for (std::int32_t x = x0; x < x1; ++x) {
+            const std::int32_t up =
+                m[x] != below[x] ? 1 : std::min<std::int32_t>(dBelow[x] + 1, cap);
+            d[x] = static_cast<std::uint8_t>(std::min<std::int32_t>(d[x], up));
+        }
+    }
+}
+
+// Vertical distance from each pixel to the nearest pixel of the other kind in its column,
+// capped: a sweep down and a sweep up, a strip of columns at a time.
+void VerticalDistances(const TBitmap32& mask, std::int32_t cap, Distances& vertical) {
+    const std::int32_t w = mask.Width();
+    const std::int32_t h = mask.Height();
+    std::atomic<bool> foreign{false};
+    const std::int32_t strips = (w + StripColumns - 1) / StripColumns;
+    const std::int32_t stripCost =
+        static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{h} * StripColumns, INT_MAX));
+    ForEachRowChunk(stripCost, strips, [&](std::int32_t firstStrip, std::int32_t lastStrip) {
+        const std::int32_t x0 = firstStrip * StripColumns;
+        const std::int32_t x1 = std::min(lastStrip * StripColumns, w);
+        SweepDown(mask, x0, x1, cap, vertical, foreign);
+        SweepUp(mask, x0, x1, cap, vertical);
+    });
+    if (foreign.load()) {
+        throw EngineError("The mask holds values other than black and white");
+    }
+}
+
+// One row's working space for RowDistances.
+struct RowScratch {
+    std::vector<std::int64_t> f;
+    std::vector<std::int64_t> out;
+    std::vector<std::int32_t> s;
+    std::vector<std::int32_t> t;
+};
+
+// Along row `m`, the exact distance to the nearest pixel of the other kind, once for the kept
+// pixels and once for the greyed ones; the coverage replaces the vertical distances in `d`.
+void CoverRow(const TColor32* m, std::uint8_t* d, std::int32_t w, std::int32_t cap,
+              std::int64_t capSquared, const std::vector<std::uint8_t>& keptCoverage,
+              RowScratch& scratch) {
+    // A row of one kind whose columns are all out of reach changes nowhere.
+    bool near = false;
+    for (std::int32_t x = 0; x < w && !near; ++x) {
+        near = d[x] < cap || m[x] != m[0];
+    }
+    if (!near) {
+        std::fill(d, d + w, m[0] == MaskKept ? std::uint8_t{255} : std::uint8_t{0});
+        return;
+    }
+    // Kept pixels first, then greyed ones: each kind reads the distances of its own pixels
+    // only, so the coverage of the first kind may replace them at once.
+    for (const TColor32 kind : {MaskKept, MaskGreyed}) {
+        for (std::int32_t x = 0; x < w; ++x) {
+            const std::int64_t g = m[x] == kind ? d[x] : 0;
+            scratch.f[static_cast<std::size_t>(x)] = g * g;
+        }
+        RowDistances(scratch.f.data(), scratch.out.data(), scratch.s.data(), scratch.t.data(), w);
+        for (std::int32_t x = 0; x < w; ++x) {
+            if (m[x] == kind) {
+                const std::uint8_t c = keptCoverage[static_cast<std::size_t>(
+                    std::min(scratch.out[static_cast<std::size_t>(x)], capSquared))];
+                d[x] = kind == MaskKept ? c : static_cast<std::uint8_t>(255 - c);
+            }
+        }
+    }
+}
+
+// Every row's coverage, computed from the vertical distances in place.
+void CoverRows(const TBitmap32& mask, std::int32_t width, Distances& vertical) {
+    const std::int32_t w = mask.Width();
+    const std::int32_t cap = width + 1;
+    const std::int64_t capSquared = std::int64_t{cap} * cap;
+    const std::vector<std::uint8_t> keptCoverage = KeptCoverage(width, capSquared);
+    std::atomic<bool> outOfMemory{false};
+    ForEachRowChunk(w, mask.Height(), [&](std::int32_t first, std::int32_t last) {
+        RowScratch scratch;
+        try {
+            const auto n = static_cast<std::size_t>(w);
+            scratch.f.resize(n);
+            scratch.out.resize(n);
+            scratch.s.resize(n);
+            scratch.t.resize(n);
+        } catch (const std::bad_alloc&) {
+            outOfMemory.store(true);
+            return;
+        }
+        for (std::int32_t y = first; y < last; ++y) {
+            CoverRow(mask.ScanLine(y), vertical.Row(y), w, cap, capSquared, keptCoverage, scratch);
+        }
+    });
+    if (outOfMemory.load()) {
+        throw EngineError("Can't allocate the DIB handle");
+    }
+}
+
 } // namespace
 
 void SoftenMask(TBitmap32& mask, std::int32_t width) {
@@ -73,133 +233,17 @@ void SoftenMask(TBitmap32& mask, std::int32_t width) {
     if (width == 0 || mask.IsEmpty()) {
         return;
     }
-    const std::int32_t w = mask.Width();
-    const std::int32_t h = mask.Height();
     // Distances beyond the edge's reach need not be told apart: capping the vertical ones at
     // width + 1 leaves every squared distance below (width + 1)^2 exact and the others at or
     // above it, where the coverage no longer changes.
-    const std::int32_t cap = width + 1;
-    const std::int64_t capSquared = std::int64_t{cap} * cap;
-
-    // Coverage of a kept pixel by squared distance; a greyed pixel gets 255 minus it.
-    std::vector<std::uint8_t> keptCoverage(static_cast<std::size_t>(capSquared) + 1);
-    for (std::int64_t d2 = 0; d2 <= capSquared; ++d2) {
-        const double d = std::sqrt(static_cast<double>(d2));
-        const double v = std::clamp(0.5 + (d - 0.5) / (2.0 * width), 0.0, 1.0);
-        keptCoverage[static_cast<std::size_t>(d2)] =
-            static_cast<std::uint8_t>(std::floor(255.0 * v + 0.5));
-    }
-
-    std::vector<std::uint8_t> vertical;
-    try {
-        vertical.resize(mask.PixelCount());
-    } catch (const std::bad_alloc&) {
-        throw EngineError("Can't allocate the DIB handle");
-    }
-
-    // Vertical distance from each pixel to the nearest pixel of the other kind in its column,
-    // capped: a sweep down and a sweep up, a strip of columns at a time.
-    std::atomic<bool> foreign{false};
-    const std::int32_t strips = (w + StripColumns - 1) / StripColumns;
-    const std::int32_t stripCost =
-        static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{h} * StripColumns, INT_MAX));
-    ForEachRowChunk(stripCost, strips, [&](std::int32_t firstStrip, std::int32_t lastStrip) {
-        const std::int32_t x0 = firstStrip * StripColumns;
-        const std::int32_t x1 = std::min(lastStrip * StripColumns, w);
-        const auto row = [&](std::int32_t y) {
-            return vertical.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
-        };
-        for (std::int32_t y = 0; y < h; ++y) {
-            const TColor32* m = mask.ScanLine(y);
-            std::uint8_t* d = row(y);
-            for (std::int32_t x = x0; x < x1; ++x) {
-                if (m[x] != MaskKept && m[x] != MaskGreyed) {
-                    foreign.store(true, std::memory_order_relaxed);
-                }
-                if (y == 0) {
-                    d[x] = static_cast<std::uint8_t>(cap);
-                } else {
-                    const std::uint8_t above = row(y - 1)[x];
-                    d[x] = m[x] != mask.ScanLine(y - 1)[x]
-                               ? std::uint8_t{1}
-                               : static_cast<std::uint8_t>(std::min<std::int32_t>(above + 1, cap));
-                }
-            }
-        }
-        for (std::int32_t y = h - 2; y >= 0; --y) {
-            const TColor32* m = mask.ScanLine(y);
-            const TColor32* below = mask.ScanLine(y + 1);
-            std::uint8_t* d = row(y);
-            const std::uint8_t* dBelow = row(y + 1);
-            for (std::int32_t x = x0; x < x1; ++x) {
-                const std::int32_t up =
-                    m[x] != below[x] ? 1 : std::min<std::int32_t>(dBelow[x] + 1, cap);
-                d[x] = static_cast<std::uint8_t>(std::min<std::int32_t>(d[x], up));
-            }
-        }
-    });
-    if (foreign.load()) {
-        throw EngineError("The mask holds values other than black and white");
-    }
-
-    // Along each row, the exact distance to the nearest pixel of the other kind, once for the
-    // kept pixels and once for the greyed ones; the coverage goes back into `vertical`.
-    std::atomic<bool> outOfMemory{false};
-    ForEachRowChunk(w, h, [&](std::int32_t first, std::int32_t last) {
-        std::vector<std::int64_t> f;
-        std::vector<std::int64_t> out;
-        std::vector<std::int32_t> s;
-        std::vector<std::int32_t> t;
-        try {
-            const auto n = static_cast<std::size_t>(w);
-            f.resize(n);
-            out.resize(n);
-            s.resize(n);
-            t.resize(n);
-        } catch (const std::bad_alloc&) {
-            outOfMemory.store(true);
-            return;
-        }
-        for (std::int32_t y = first; y < last; ++y) {
-            const TColor32* m = mask.ScanLine(y);
-            std::uint8_t* d =
-                vertical.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
-            // A row of one kind whose columns are all out of reach changes nowhere.
-            bool near = false;
-            for (std::int32_t x = 0; x < w && !near; ++x) {
-                near = d[x] < cap || m[x] != m[0];
-            }
-            if (!near) {
-                std::fill(d, d + w, m[0] == MaskKept ? std::uint8_t{255} : std::uint8_t{0});
-                continue;
-            }
-            // Kept pixels first, then greyed ones: each kind reads the distances of its own
-            // pixels only, so the coverage of the first kind may replace them at once.
-            for (const TColor32 kind : {MaskKept, MaskGreyed}) {
-                for (std::int32_t x = 0; x < w; ++x) {
-                    const std::int64_t g = m[x] == kind ? d[x] : 0;
-                    f[static_cast<std::size_t>(x)] = g * g;
-                }
-                RowDistances(f.data(), out.data(), s.data(), t.data(), w);
-                for (std::int32_t x = 0; x < w; ++x) {
-                    if (m[x] == kind) {
-                        const std::uint8_t c = keptCoverage[static_cast<std::size_t>(
-                            std::min(out[static_cast<std::size_t>(x)], capSquared))];
-                        d[x] = kind == MaskKept ? c : static_cast<std::uint8_t>(255 - c);
-                    }
-                }
-            }
-        }
-    });
-    if (outOfMemory.load()) {
-        throw EngineError("Can't allocate the DIB handle");
-    }
-
-    ForEachRowChunk(w, h, [&](std::int32_t first, std::int32_t last) {
+    Distances distances(mask);
+    VerticalDistances(mask, width + 1, distances);
+    CoverRows(mask, width, distances);
+    const std::int32_t w = mask.Width();
+    ForEachRowChunk(w, mask.Height(), [&](std::int32_t first, std::int32_t last) {
         for (std::int32_t y = first; y < last; ++y) {
             TColor32* m = mask.ScanLine(y);
-            const std::uint8_t* d =
-                vertical.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+            const std::uint8_t* d = distances.Row(y);
             for (std::int32_t x = 0; x < w; ++x) {
                 m[x] = GreyPixel(d[x], 255);
             }

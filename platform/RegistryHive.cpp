@@ -340,6 +340,27 @@ bool ReadHeader(const std::vector<std::string>& lines, std::size_t& index) {
     return Trim(header) == kHeader;
 }
 
+enum class TextStart { Blank, Header, Other };
+
+// Steps past the blank lines and the header line that start a hive text; `index` ends after
+// the header, or at the end of a text of nothing but blank lines.
+TextStart ReadStart(const std::vector<std::string>& lines, std::size_t& index) {
+    while (index < lines.size() && Trim(lines[index]).empty()) {
+        ++index;
+    }
+    if (index == lines.size()) {
+        return TextStart::Blank;
+    }
+    return ReadHeader(lines, index) ? TextStart::Header : TextStart::Other;
+}
+
+// Creates the key a key line names and gives its place among the hive's keys. Keys only grow
+// while parsing, so the place stays valid for this key's lines.
+std::size_t StartKey(RegHive& hive, const std::string& path) {
+    hive.CreateKey(path);
+    return static_cast<std::size_t>(hive.FindKey(path) - hive.Keys().data());
+}
+
 // The key path of a "[ROOT\path]" line below the root, or nothing when the line is damaged
 // or names another root.
 std::optional<std::string> KeyLinePath(const std::string& line, const std::string& rootName) {
@@ -393,14 +414,10 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
     const std::vector<std::string> lines = TextLines(text);
     RegHive hive;
     std::size_t index = 0;
-    while (index < lines.size() && Trim(lines[index]).empty()) {
-        ++index;
-    }
-    if (index == lines.size()) {
-        return hive; // a file with nothing in it holds no keys
-    }
-    if (!ReadHeader(lines, index)) {
-        return std::nullopt;
+    const TextStart start = ReadStart(lines, index);
+    if (start != TextStart::Header) {
+        // A file with nothing in it holds no keys.
+        return start == TextStart::Blank ? std::optional<RegHive>(hive) : std::nullopt;
     }
     const bool keep = mode == RegParse::KeepUnreadLines;
     std::optional<std::string> currentKey;
@@ -429,10 +446,8 @@ std::optional<RegHive> RegHive::Parse(const std::string& text, const std::string
                 keepUnread(index);
                 continue;
             }
-            hive.CreateKey(*currentKey);
+            currentIndex = StartKey(hive, *currentKey);
             currentLower = Lower(*currentKey) + '\n';
-            // Keys only grow while parsing, so the index stays valid for this key's lines.
-            currentIndex = static_cast<std::size_t>(hive.FindKey(*currentKey) - hive.keys_.data());
             continue;
         }
         const std::size_t first = index;

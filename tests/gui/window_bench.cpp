@@ -14,6 +14,8 @@
 #include "program/U_MainDlg.h"
 #include "program/ZoomWindow.h"
 
+#include "PhotoMaker.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSlider>
@@ -23,7 +25,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,70 +37,14 @@
 namespace {
 
 using tintavo::TBitmap32;
-using tintavo::TColor32;
-
-// Smooth random relief: hashed lattice values blended between grid points.
-double Lattice(std::int32_t x, std::int32_t y) {
-    std::uint32_t h =
-        static_cast<std::uint32_t>(x) * 0x8DA6B343u ^ static_cast<std::uint32_t>(y) * 0xD8163841u;
-    h ^= h >> 13;
-    h *= 0x5BD1E995u;
-    h ^= h >> 15;
-    return static_cast<double>(h & 0xFFFF) / 65535.0;
-}
-
-double ValueNoise(double x, double y) {
-    const auto x0 = static_cast<std::int32_t>(std::floor(x));
-    const auto y0 = static_cast<std::int32_t>(std::floor(y));
-    const double fx = x - x0;
-    const double fy = y - y0;
-    const double sx = fx * fx * (3 - 2 * fx);
-    const double sy = fy * fy * (3 - 2 * fy);
-    const double top = Lattice(x0, y0) * (1 - sx) + Lattice(x0 + 1, y0) * sx;
-    const double bottom = Lattice(x0, y0 + 1) * (1 - sx) + Lattice(x0 + 1, y0 + 1) * sx;
-    return top * (1 - sy) + bottom * sy;
-}
-
-// Gradients, detail at several scales, a soft-edged subject and sensor noise, so the JPEG
-// costs about what a camera's photograph of that size costs to decode.
-TBitmap32 MakePhotograph(std::int32_t width, std::int32_t height) {
-    TBitmap32 photo;
-    photo.Resize(width, height);
-    std::uint64_t random = 42;
-    for (std::int32_t y = 0; y < height; ++y) {
-        TColor32* row = photo.ScanLine(y);
-        const double fy = static_cast<double>(y) / height;
-        for (std::int32_t x = 0; x < width; ++x) {
-            const double fx = static_cast<double>(x) / width;
-            double detail = 0;
-            double amplitude = 90;
-            for (double scale = 1.0 / 64; scale < 1; scale *= 2, amplitude *= 0.7) {
-                detail += amplitude * (ValueNoise(x * scale, y * scale) - 0.5);
-            }
-            const double dx = (fx - 0.5) / 0.15;
-            const double dy = (fy - 0.55) / 0.15;
-            const double w = std::clamp((1 - dx * dx - dy * dy) * 6, 0.0, 1.0);
-            random ^= random << 13;
-            random ^= random >> 7;
-            random ^= random << 17;
-            const int noise = static_cast<int>((random >> 20) % 13) - 6;
-            const auto channel = [&](double plain, double subject) {
-                const double v = plain * (1 - w) + subject * w + detail + noise;
-                return static_cast<TColor32>(std::clamp(static_cast<int>(v), 0, 255));
-            };
-            row[x] = 0xFF000000u | channel(110 + 70 * fy, 200) << 16 |
-                     channel(150 + 40 * fx - 50 * fy, 40) << 8 | channel(210 - 140 * fy, 30);
-        }
-    }
-    return photo;
-}
 
 std::filesystem::path PhotographFile(std::int32_t width, std::int32_t height) {
     const std::filesystem::path file =
         std::filesystem::path(TINTAVO_BENCH_DIR) /
-        ("window-" + std::to_string(width) + "x" + std::to_string(height) + ".jpg");
+        ("window-photo-" + std::to_string(width) + "x" + std::to_string(height) + ".jpg");
     if (!std::filesystem::exists(file)) {
-        const std::vector<std::uint8_t> stream = tintavo::EncodeJpeg(MakePhotograph(width, height));
+        const std::vector<std::uint8_t> stream =
+            tintavo::EncodeJpeg(tintavo::bench::MakePhotograph(width, height));
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(stream.data()),
                    static_cast<std::streamsize>(stream.size()));
