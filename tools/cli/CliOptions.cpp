@@ -1,7 +1,8 @@
 #include "CliOptions.h"
 
+#include "platform/AsciiText.h"
+
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -41,26 +42,13 @@ std::optional<std::int32_t> ParseInt32(const std::string& text) {
     return value;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 CentralColor ParseCentralColor(const std::string& text) {
     if (!text.empty() && text[0] == '#') {
         std::int32_t channels[3] = {};
         bool valid = text.size() == 7;
         for (std::size_t i = 1; valid && i < 7; i += 2) {
-            const int high = HexDigit(text[i]);
-            const int low = HexDigit(text[i + 1]);
+            const int high = platform::HexDigit(text[i]);
+            const int low = platform::HexDigit(text[i + 1]);
             valid = high >= 0 && low >= 0;
             channels[i / 2] = high * 16 + low;
         }
@@ -217,9 +205,7 @@ OutputKind ResultKind(const CliOptions& options, const std::filesystem::path& ou
 }
 
 OutputKind OutputKindOf(const std::filesystem::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = platform::Lower(path.extension().string());
     if (extension == ".jpg" || extension == ".jpeg") {
         return OutputKind::Jpeg;
     }
@@ -229,134 +215,185 @@ OutputKind OutputKindOf(const std::filesystem::path& path) {
     throw UsageError(path.string() + ": unknown output type (name it .jpg, .jpeg or .png)");
 }
 
-CliOptions ParseArguments(const std::vector<std::string>& args) {
+namespace {
+
+// What the parse has seen so far, beyond the options themselves.
+struct ParseState {
     CliOptions options;
     bool haveCc = false;
     bool haveThresholds = false;
     bool haveQuality = false;
-    // The options of one colour model each, by name, as given: checked against --model below.
+    // The options of one colour model each, by name, as given: checked against --model later.
     std::vector<std::pair<std::string, ColourModel>> modelOptions;
     bool haveModel = false;
     bool haveFeather = false;
     bool haveGrey = false;
     bool haveStrength = false;
-    bool onlyInputs = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (onlyInputs || arg.empty() || arg[0] != '-' || arg == "-") {
-            options.Inputs.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            onlyInputs = true;
-            continue;
-        }
-        // Both "--name value" and "--name=value".
-        std::optional<std::string> inlineValue;
-        if (const std::size_t eq = arg.find('=');
-            arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = arg.substr(eq + 1);
-            arg.resize(eq);
-        }
-        const auto value = [&]() -> std::string {
-            if (inlineValue) {
-                return *inlineValue;
-            }
-            if (i + 1 >= args.size()) {
-                throw UsageError(arg + " needs a value");
-            }
-            return args[++i];
-        };
-        const auto once = [&arg](bool seen) {
-            if (seen) {
-                throw UsageError(arg + " is given twice");
-            }
-        };
-        if (arg == "-h" || arg == "--help") {
-            options.Help = true;
-        } else if (arg == "--version") {
-            options.Version = true;
-        } else if (arg == "--cc") {
-            options.Colours.push_back(ParseCentralColor(value()));
-            options.Cc = options.Colours.front();
-            haveCc = true;
-        } else if (arg == "--thresholds") {
-            once(haveThresholds);
-            options.Limits = ParseThresholds(value());
-            haveThresholds = true;
-            modelOptions.emplace_back(arg, ColourModel::RgbBox);
-        } else if (arg == "--pick") {
-            options.Picks.push_back(ParsePick(value()));
-        } else if (arg == "--model") {
-            once(haveModel);
-            options.Model = ParseModel(value());
-            haveModel = true;
-        } else if (arg == "--hue-tolerance" || arg == "--chroma-floor") {
-            const bool tolerance = arg == "--hue-tolerance";
-            once(std::any_of(modelOptions.begin(), modelOptions.end(),
-                             [&arg](const auto& given) { return given.first == arg; }));
-            (tolerance ? options.HueTolerance : options.ChromaFloor) =
-                ParseRanged(arg, value(), 0, tolerance ? MaxHueTolerance : MaxChromaFloor);
-            modelOptions.emplace_back(arg, ColourModel::Hue);
-        } else if (arg == "--radius") {
-            once(std::any_of(modelOptions.begin(), modelOptions.end(),
-                             [&arg](const auto& given) { return given.first == arg; }));
-            options.Radius = ParseRanged(arg, value(), 0, MaxPerceptualRadius);
-            modelOptions.emplace_back(arg, ColourModel::Perceptual);
-        } else if (arg == "--feather") {
-            once(haveFeather);
-            options.Feather = ParseRanged(arg, value(), 0, MaxFeather);
-            haveFeather = true;
-        } else if (arg == "--grey") {
-            once(haveGrey);
-            options.Grey = ParseGrey(value());
-            haveGrey = true;
-        } else if (arg == "--strength") {
-            once(haveStrength);
-            options.Strength = ParseRanged(arg, value(), 0, MaxStrength);
-            haveStrength = true;
-        } else if (arg == "--filter" && !inlineValue) {
-            options.Filter = true;
-        } else if (arg == "--quality") {
-            once(haveQuality);
-            options.Quality = ParseQuality(value());
-            haveQuality = true;
-        } else if (arg == "--format") {
-            once(options.Format.has_value());
-            options.Format = ParseFormat(value());
-        } else if (arg == "--keep-metadata" && !inlineValue) {
-            options.KeepMetadata = true;
-        } else if (arg == "--no-auto-orient" && !inlineValue) {
-            options.AutoOrient = false;
-        } else if (arg == "--mask") {
-            once(options.Mask.has_value());
-            options.Mask = value();
-        } else if (arg == "-o" || arg == "--output") {
-            once(options.Output.has_value());
-            options.Output = value();
-        } else if (arg == "--out-dir") {
-            once(options.OutDir.has_value());
-            options.OutDir = value();
-        } else {
-            throw UsageError("unknown option " + args[i]);
+
+    bool HasModelOption(const std::string& name) const {
+        return std::any_of(modelOptions.begin(), modelOptions.end(),
+                           [&name](const auto& given) { return given.first == name; });
+    }
+};
+
+// One option as given, "--name value" or "--name=value", and the way to its value.
+class OptionArg {
+public:
+    OptionArg(const std::vector<std::string>& args, std::size_t& index)
+        : args_(args), index_(index), name_(args[index]) {
+        if (const std::size_t eq = name_.find('=');
+            name_.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue_ = name_.substr(eq + 1);
+            name_.resize(eq);
         }
     }
-    if (options.Help || options.Version) {
-        return options;
+
+    const std::string& Name() const { return name_; }
+    bool Is(const char* name) const { return name_ == name; }
+    // A switch: the name alone, without "=value".
+    bool IsSwitch(const char* name) const { return name_ == name && !inlineValue_; }
+
+    std::string Value() {
+        if (inlineValue_) {
+            return *inlineValue_;
+        }
+        if (index_ + 1 >= args_.size()) {
+            throw UsageError(name_ + " needs a value");
+        }
+        return args_[++index_];
     }
-    if (!haveCc && options.Picks.empty()) {
+
+    void Once(bool seen) const {
+        if (seen) {
+            throw UsageError(name_ + " is given twice");
+        }
+    }
+
+private:
+    const std::vector<std::string>& args_;
+    std::size_t& index_;
+    std::string name_;
+    std::optional<std::string> inlineValue_;
+};
+
+// The colours kept and the model that compares with them; false when the option is another's.
+bool ParseColourOption(OptionArg& arg, ParseState& state) {
+    CliOptions& options = state.options;
+    if (arg.Is("--cc")) {
+        options.Colours.push_back(ParseCentralColor(arg.Value()));
+        options.Cc = options.Colours.front();
+        state.haveCc = true;
+    } else if (arg.Is("--thresholds")) {
+        arg.Once(state.haveThresholds);
+        options.Limits = ParseThresholds(arg.Value());
+        state.haveThresholds = true;
+        state.modelOptions.emplace_back(arg.Name(), ColourModel::RgbBox);
+    } else if (arg.Is("--pick")) {
+        options.Picks.push_back(ParsePick(arg.Value()));
+    } else if (arg.Is("--model")) {
+        arg.Once(state.haveModel);
+        options.Model = ParseModel(arg.Value());
+        state.haveModel = true;
+    } else if (arg.Is("--hue-tolerance") || arg.Is("--chroma-floor")) {
+        const bool tolerance = arg.Is("--hue-tolerance");
+        arg.Once(state.HasModelOption(arg.Name()));
+        (tolerance ? options.HueTolerance : options.ChromaFloor) =
+            ParseRanged(arg.Name(), arg.Value(), 0, tolerance ? MaxHueTolerance : MaxChromaFloor);
+        state.modelOptions.emplace_back(arg.Name(), ColourModel::Hue);
+    } else if (arg.Is("--radius")) {
+        arg.Once(state.HasModelOption(arg.Name()));
+        options.Radius = ParseRanged(arg.Name(), arg.Value(), 0, MaxPerceptualRadius);
+        state.modelOptions.emplace_back(arg.Name(), ColourModel::Perceptual);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// How the pixels not kept are made and the mask cleaned; false when the option is another's.
+bool ParseSelectionOption(OptionArg& arg, ParseState& state) {
+    CliOptions& options = state.options;
+    if (arg.Is("--feather")) {
+        arg.Once(state.haveFeather);
+        options.Feather = ParseRanged(arg.Name(), arg.Value(), 0, MaxFeather);
+        state.haveFeather = true;
+    } else if (arg.Is("--grey")) {
+        arg.Once(state.haveGrey);
+        options.Grey = ParseGrey(arg.Value());
+        state.haveGrey = true;
+    } else if (arg.Is("--strength")) {
+        arg.Once(state.haveStrength);
+        options.Strength = ParseRanged(arg.Name(), arg.Value(), 0, MaxStrength);
+        state.haveStrength = true;
+    } else if (arg.IsSwitch("--filter")) {
+        options.Filter = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Where and how the results are written; false when the option is another's.
+bool ParseOutputOption(OptionArg& arg, ParseState& state) {
+    CliOptions& options = state.options;
+    if (arg.Is("--quality")) {
+        arg.Once(state.haveQuality);
+        options.Quality = ParseQuality(arg.Value());
+        state.haveQuality = true;
+    } else if (arg.Is("--format")) {
+        arg.Once(options.Format.has_value());
+        options.Format = ParseFormat(arg.Value());
+    } else if (arg.IsSwitch("--keep-metadata")) {
+        options.KeepMetadata = true;
+    } else if (arg.IsSwitch("--no-auto-orient")) {
+        options.AutoOrient = false;
+    } else if (arg.Is("--mask")) {
+        arg.Once(options.Mask.has_value());
+        options.Mask = arg.Value();
+    } else if (arg.Is("-o") || arg.Is("--output")) {
+        arg.Once(options.Output.has_value());
+        options.Output = arg.Value();
+    } else if (arg.Is("--out-dir")) {
+        arg.Once(options.OutDir.has_value());
+        options.OutDir = arg.Value();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void ParseOption(const std::vector<std::string>& args, std::size_t& i, ParseState& state) {
+    OptionArg arg(args, i);
+    if (arg.Is("-h") || arg.Is("--help")) {
+        state.options.Help = true;
+    } else if (arg.Is("--version")) {
+        state.options.Version = true;
+    } else if (!ParseColourOption(arg, state) && !ParseSelectionOption(arg, state) &&
+               !ParseOutputOption(arg, state)) {
+        throw UsageError("unknown option " + args[i]);
+    }
+}
+
+// The colours to keep are given, and every tolerance belongs to the model chosen.
+void CheckSelection(const ParseState& state) {
+    const CliOptions& options = state.options;
+    if (!state.haveCc && options.Picks.empty()) {
         throw UsageError("--cc R,G,B is missing");
     }
     // A tolerance of another model would do nothing: more likely a slip than meant.
-    for (const auto& [name, model] : modelOptions) {
+    for (const auto& [name, model] : state.modelOptions) {
         if (model != options.Model) {
             throw UsageError(name + " is for --model " + ModelName(model) + ", not --model " +
                              ModelName(options.Model));
         }
     }
-    if (!haveThresholds && options.Model == ColourModel::RgbBox) {
+    if (!state.haveThresholds && options.Model == ColourModel::RgbBox) {
         throw UsageError("--thresholds is missing");
     }
+}
+
+// The inputs and outputs fit together: one -o for one input, or a folder for files.
+void CheckOutputs(const CliOptions& options) {
     if (options.Output.has_value() == options.OutDir.has_value()) {
         throw UsageError("give either -o OUTPUT (one input) or --out-dir DIR");
     }
@@ -379,20 +416,46 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
             }
         }
     }
-    if (options.Mask) {
-        if (options.OutDir) {
-            throw UsageError("--mask works with a single input and -o");
-        }
-        if (IsStandardStream(*options.Mask)) {
-            throw UsageError("--mask needs a file name; only -o can be standard output");
-        }
-        OutputKindOf(*options.Mask);
-        if (options.Output &&
-            options.Mask->lexically_normal() == options.Output->lexically_normal()) {
-            throw UsageError("--mask and -o name the same file");
+}
+
+void CheckMask(const CliOptions& options) {
+    if (!options.Mask) {
+        return;
+    }
+    if (options.OutDir) {
+        throw UsageError("--mask works with a single input and -o");
+    }
+    if (IsStandardStream(*options.Mask)) {
+        throw UsageError("--mask needs a file name; only -o can be standard output");
+    }
+    OutputKindOf(*options.Mask);
+    if (options.Output && options.Mask->lexically_normal() == options.Output->lexically_normal()) {
+        throw UsageError("--mask and -o name the same file");
+    }
+}
+
+} // namespace
+
+CliOptions ParseArguments(const std::vector<std::string>& args) {
+    ParseState state;
+    bool onlyInputs = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyInputs || arg.empty() || arg[0] != '-' || arg == "-") {
+            state.options.Inputs.emplace_back(arg);
+        } else if (arg == "--") {
+            onlyInputs = true;
+        } else {
+            ParseOption(args, i, state);
         }
     }
-    return options;
+    if (state.options.Help || state.options.Version) {
+        return state.options;
+    }
+    CheckSelection(state);
+    CheckOutputs(state.options);
+    CheckMask(state.options);
+    return state.options;
 }
 
 std::string UsageText() {
