@@ -67,22 +67,33 @@ std::vector<std::uint8_t> ReadStandardInput() {
     return bytes;
 }
 
-// Gives a sink's errors the name of the file it writes.
-class NamedSink final : public RowSink {
+// A sink that hands every call on to another through the Guard of Derived, which decides what
+// becomes of the other's errors.
+template <typename Derived> class GuardedSink : public RowSink {
 public:
-    NamedSink(RowSink& sink, std::string name) : sink_(sink), name_(std::move(name)) {}
+    explicit GuardedSink(RowSink& sink) : sink_(sink) {}
 
-    void Start(std::int32_t width, std::int32_t height) override {
-        Guard([&] { sink_.Start(width, height); });
+    void Start(std::int32_t width, std::int32_t height) final {
+        Self().Guard([&] { sink_.Start(width, height); });
     }
-    void WriteRows(const TColor32* rows, std::int32_t count) override {
-        Guard([&] { sink_.WriteRows(rows, count); });
+    void WriteRows(const TColor32* rows, std::int32_t count) final {
+        Self().Guard([&] { sink_.WriteRows(rows, count); });
     }
-    void Finish() override {
-        Guard([&] { sink_.Finish(); });
+    void Finish() final {
+        Self().Guard([&] { sink_.Finish(); });
     }
 
 private:
+    Derived& Self() { return static_cast<Derived&>(*this); }
+
+    RowSink& sink_;
+};
+
+// Gives a sink's errors the name of the file it writes.
+class NamedSink final : public GuardedSink<NamedSink> {
+public:
+    NamedSink(RowSink& sink, std::string name) : GuardedSink(sink), name_(std::move(name)) {}
+
     template <typename Call> void Guard(const Call& call) {
         try {
             call();
@@ -91,28 +102,18 @@ private:
         }
     }
 
-    RowSink& sink_;
+private:
     std::string name_;
 };
 
 // The mask's sink: a failure there does not stop the result, which is written first, as it
 // always was; it is reported once the result is in place.
-class DeferringSink final : public RowSink {
+class DeferringSink final : public GuardedSink<DeferringSink> {
 public:
-    explicit DeferringSink(RowSink& sink) : sink_(sink) {}
+    explicit DeferringSink(RowSink& sink) : GuardedSink(sink) {}
 
-    void Start(std::int32_t width, std::int32_t height) override {
-        Guard([&] { sink_.Start(width, height); });
-    }
-    void WriteRows(const TColor32* rows, std::int32_t count) override {
-        Guard([&] { sink_.WriteRows(rows, count); });
-    }
-    void Finish() override {
-        Guard([&] { sink_.Finish(); });
-    }
     const std::optional<std::string>& Failure() const { return failure_; }
 
-private:
     template <typename Call> void Guard(const Call& call) {
         if (failure_) {
             return;
@@ -124,7 +125,7 @@ private:
         }
     }
 
-    RowSink& sink_;
+private:
     std::optional<std::string> failure_;
 };
 
@@ -159,56 +160,77 @@ std::string OutputName(const fs::path& target) {
     return IsStandardStream(target) ? "standard output" : target.string();
 }
 
-// Reads one picture, renders it (and filters it when asked) and writes the results, the
-// rows streaming from the decoder to the encoders.
-void ProcessPicture(const CliOptions& options, const fs::path& input, const fs::path& output,
-                    OutputKind kind, const std::optional<fs::path>& maskOutput) {
-    const KeepSettings settings{options.Cc, options.Limits, options.Filter};
-    const bool selection = UsesSelection(options);
+// The rows of the input, read the way the options ask; its metadata into `metadata` when it is
+// to be kept.
+std::unique_ptr<RowSource> OpenInput(const CliOptions& options, const fs::path& input,
+                                     const std::string& inputName, std::uint64_t heldBytesPerPixel,
+                                     JpegMetadata& metadata) {
     PictureReadOptions read;
     read.AutoOrient = options.AutoOrient;
-    read.HeldBytesPerPixel =
-        selection ? SelectionHeldBytesPerPixel(options) : KeepHeldBytesPerPixel(settings);
-    JpegMetadata metadata;
+    read.HeldBytesPerPixel = heldBytesPerPixel;
     if (options.KeepMetadata) {
         read.Metadata = &metadata;
     }
-    const std::string inputName = InputName(input);
-    std::unique_ptr<RowSource> source;
     try {
-        source = IsStandardStream(input) ? OpenPictureRows(ReadStandardInput(), read)
-                                         : OpenPictureRows(input, read);
+        return IsStandardStream(input) ? OpenPictureRows(ReadStandardInput(), read)
+                                       : OpenPictureRows(input, read);
     } catch (const std::exception& error) {
         throw FileError(inputName + ": " + error.what());
     }
+}
 
+// The result's output and, when asked, the mask's. A mask that cannot be opened does not stop
+// the result: its failure is reported once the result is in place.
+struct PictureOutputs {
     std::optional<Output> result;
-    try {
-        result.emplace(output, kind, false, options, metadata);
-    } catch (const std::exception& error) {
-        throw FileError(error.what());
-    }
     std::optional<Output> mask;
     std::optional<std::string> maskFailure;
-    if (maskOutput) {
+
+    PictureOutputs(const CliOptions& options, const fs::path& output, OutputKind kind,
+                   const std::optional<fs::path>& maskOutput, const JpegMetadata& metadata) {
         try {
-            mask.emplace(*maskOutput, OutputKindOf(*maskOutput), true, options, metadata);
+            result.emplace(output, kind, false, options, metadata);
         } catch (const std::exception& error) {
-            maskFailure = error.what();
+            throw FileError(error.what());
+        }
+        if (maskOutput) {
+            try {
+                mask.emplace(*maskOutput, OutputKindOf(*maskOutput), true, options, metadata);
+            } catch (const std::exception& error) {
+                maskFailure = error.what();
+            }
         }
     }
-    NamedSink resultSink(*result->encoder, OutputName(output));
-    std::optional<NamedSink> maskNamed;
-    std::optional<DeferringSink> maskSink;
-    if (mask) {
-        maskNamed.emplace(*mask->encoder, maskOutput->string());
-        maskSink.emplace(*maskNamed);
+
+    // Puts the result in place, then the mask unless writing it failed; the mask's failure,
+    // if any, is thrown after that.
+    void Commit(const DeferringSink* maskSink) {
+        try {
+            result->file.Commit();
+            if (maskSink && maskSink->Failure()) {
+                maskFailure = maskSink->Failure();
+            } else if (mask) {
+                mask->file.Commit();
+            }
+        } catch (const std::exception& error) {
+            throw FileError(error.what());
+        }
+        if (maskFailure) {
+            throw FileError(*maskFailure);
+        }
     }
+};
+
+// Streams the rows through the colour keep, a failure named after the input unless a sink has
+// named it already.
+void KeepRows(const CliOptions& options, const KeepSettings& settings, bool selection,
+              RowSource& source, const std::string& inputName, RowSink& result,
+              DeferringSink* mask) {
     try {
         if (selection) {
-            KeepSelected(*source, options, resultSink, maskSink ? &*maskSink : nullptr);
+            KeepSelected(source, options, result, mask);
         } else {
-            KeepColours(*source, settings, resultSink, maskSink ? &*maskSink : nullptr);
+            KeepColours(source, settings, result, mask);
         }
     } catch (const FileError&) {
         throw;
@@ -217,19 +239,31 @@ void ProcessPicture(const CliOptions& options, const fs::path& input, const fs::
     } catch (const std::exception& error) {
         throw FileError(inputName + ": " + error.what());
     }
-    try {
-        result->file.Commit();
-        if (maskSink && maskSink->Failure()) {
-            maskFailure = maskSink->Failure();
-        } else if (mask) {
-            mask->file.Commit();
-        }
-    } catch (const std::exception& error) {
-        throw FileError(error.what());
+}
+
+// Reads one picture, renders it (and filters it when asked) and writes the results, the
+// rows streaming from the decoder to the encoders.
+void ProcessPicture(const CliOptions& options, const fs::path& input, const fs::path& output,
+                    OutputKind kind, const std::optional<fs::path>& maskOutput) {
+    const KeepSettings settings{options.Cc, options.Limits, options.Filter};
+    const bool selection = UsesSelection(options);
+    const std::string inputName = InputName(input);
+    JpegMetadata metadata;
+    const std::unique_ptr<RowSource> source =
+        OpenInput(options, input, inputName,
+                  selection ? SelectionHeldBytesPerPixel(options) : KeepHeldBytesPerPixel(settings),
+                  metadata);
+    PictureOutputs outputs(options, output, kind, maskOutput, metadata);
+    NamedSink resultSink(*outputs.result->encoder, OutputName(output));
+    std::optional<NamedSink> maskNamed;
+    std::optional<DeferringSink> maskSink;
+    if (outputs.mask) {
+        maskNamed.emplace(*outputs.mask->encoder, maskOutput->string());
+        maskSink.emplace(*maskNamed);
     }
-    if (maskFailure) {
-        throw FileError(*maskFailure);
-    }
+    KeepRows(options, settings, selection, *source, inputName, resultSink,
+             maskSink ? &*maskSink : nullptr);
+    outputs.Commit(maskSink ? &*maskSink : nullptr);
 }
 
 void PrintError(const std::string& message) {
