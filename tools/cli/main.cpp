@@ -299,34 +299,49 @@ std::string Clock(std::chrono::steady_clock::duration span) {
     return text;
 }
 
-int RunBatch(const CliOptions& options) {
-    const fs::path& folder = *options.OutDir;
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-        PrintError(folder.string() + ": no such folder");
-        return 1;
-    }
-    const std::size_t total = options.Inputs.size();
-    const OutputKind kind = options.Format.value_or(OutputKind::Jpeg);
-    const char* extension = kind == OutputKind::Png ? ".png" : ".jpg";
-
-    // Which result goes where, decided in input order before anything runs.
-    std::vector<fs::path> outputs(total);
-    std::vector<std::optional<std::string>> failures(total);
+// Which result goes where, decided in input order before anything runs: an input whose result
+// would replace an earlier one's fails at once, the others are the work.
+struct BatchPlan {
+    std::vector<fs::path> outputs;
+    std::vector<std::optional<std::string>> failures;
     std::vector<std::size_t> work;
+};
+
+BatchPlan PlanBatch(const CliOptions& options, const fs::path& folder, const char* extension) {
+    const std::size_t total = options.Inputs.size();
+    BatchPlan plan{
+        std::vector<fs::path>(total), std::vector<std::optional<std::string>>(total), {}};
     std::set<fs::path> written;
     for (std::size_t i = 0; i < total; ++i) {
         const fs::path& input = options.Inputs[i];
-        outputs[i] = folder / (input.stem().string() + extension);
-        if (!written.insert(outputs[i].lexically_normal()).second) {
-            failures[i] = input.string() + ": its result " + outputs[i].string() +
-                          " would replace that of an earlier input";
+        plan.outputs[i] = folder / (input.stem().string() + extension);
+        if (!written.insert(plan.outputs[i].lexically_normal()).second) {
+            plan.failures[i] = input.string() + ": its result " + plan.outputs[i].string() +
+                               " would replace that of an earlier input";
         } else {
-            work.push_back(i);
+            plan.work.push_back(i);
         }
     }
+    return plan;
+}
 
-    // Several pictures at once, one per core, each through its own stream.
+// "[finished/total] elapsed", with the time left once some of the work is done.
+std::string ProgressLine(std::size_t finished, std::size_t total, std::size_t work,
+                         std::chrono::steady_clock::duration elapsed) {
+    std::string line = "[" + std::to_string(finished) + "/" + std::to_string(total) + "] " +
+                       Clock(elapsed) + " elapsed";
+    const std::size_t done = finished - (total - work);
+    if (done > 0) {
+        line += ", about " + Clock(elapsed * (work - done) / done) + " left";
+    }
+    return line;
+}
+
+// Several pictures at once, one per core, each through its own stream; their failures go to
+// the plan.
+void RunPlan(const CliOptions& options, OutputKind kind, BatchPlan& plan) {
+    const std::size_t total = options.Inputs.size();
+    const std::vector<std::size_t>& work = plan.work;
     std::mutex mutex;
     std::condition_variable progressed;
     std::size_t finished = total - work.size();
@@ -336,12 +351,12 @@ int RunBatch(const CliOptions& options) {
             const std::size_t i = work[k];
             std::optional<std::string> failure;
             try {
-                ProcessPicture(options, options.Inputs[i], outputs[i], kind, std::nullopt);
+                ProcessPicture(options, options.Inputs[i], plan.outputs[i], kind, std::nullopt);
             } catch (const std::exception& error) {
                 failure = error.what();
             }
             const std::lock_guard lock(mutex);
-            failures[i] = std::move(failure);
+            plan.failures[i] = std::move(failure);
             ++finished;
             progressed.notify_all();
         }
@@ -365,13 +380,8 @@ int RunBatch(const CliOptions& options) {
             std::unique_lock lock(mutex);
             while (finished < total && !workers.empty()) {
                 const auto elapsed = std::chrono::steady_clock::now() - started;
-                std::string line = "[" + std::to_string(finished) + "/" + std::to_string(total) +
-                                   "] " + Clock(elapsed) + " elapsed";
-                const std::size_t done = finished - (total - work.size());
-                if (done > 0) {
-                    line += ", about " + Clock(elapsed * (work.size() - done) / done) + " left";
-                }
-                std::cerr << "\r\033[K" << line << std::flush;
+                std::cerr << "\r\033[K" << ProgressLine(finished, total, work.size(), elapsed)
+                          << std::flush;
                 progressed.wait_for(lock, std::chrono::milliseconds(500));
             }
         }
@@ -380,6 +390,10 @@ int RunBatch(const CliOptions& options) {
     if (showProgress) {
         std::cerr << "\r\033[K" << std::flush;
     }
+}
+
+// Prints every failure in input order, then how many there were; the batch's status.
+int ReportFailures(const std::vector<std::optional<std::string>>& failures) {
     std::size_t failed = 0;
     for (const std::optional<std::string>& failure : failures) {
         if (failure) {
@@ -388,10 +402,24 @@ int RunBatch(const CliOptions& options) {
         }
     }
     if (failed > 0) {
-        PrintError(std::to_string(failed) + " of " + std::to_string(total) + " pictures failed");
+        PrintError(std::to_string(failed) + " of " + std::to_string(failures.size()) +
+                   " pictures failed");
         return 1;
     }
     return 0;
+}
+
+int RunBatch(const CliOptions& options) {
+    const fs::path& folder = *options.OutDir;
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        PrintError(folder.string() + ": no such folder");
+        return 1;
+    }
+    const OutputKind kind = options.Format.value_or(OutputKind::Jpeg);
+    BatchPlan plan = PlanBatch(options, folder, kind == OutputKind::Png ? ".png" : ".jpg");
+    RunPlan(options, kind, plan);
+    return ReportFailures(plan.failures);
 }
 
 int Run(int argc, char** argv) {
