@@ -103,23 +103,55 @@ bool HasSoftMask(const CliOptions& options) {
     return options.Feather > 0;
 }
 
+namespace {
+
+// A hard edge needs no row but its own: the render pass's stream, with this rule, once the
+// rows down to the lowest picked point are read.
+void KeepStreamed(RowSource& source, const CliOptions& options, RowSink& render, RowSink* mask) {
+    std::int32_t ahead = 0;
+    for (const PickPoint& pick : options.Picks) {
+        ahead = std::max(ahead, pick.Y + 1);
+    }
+    ReadAhead rows(source, ahead);
+    const SelectionRule rule(
+        SelectionOf(options, PickedColours(options.Picks, [&rows](std::int32_t x, std::int32_t y) {
+                        return rows.PixelAt(x, y);
+                    })));
+    KeepSettings settings;
+    settings.Rule = &rule;
+    KeepColours(rows, settings, render, mask);
+}
+
+// Composed band by band as the rows go out (BlendPixel, as ComposeSelection does): no third
+// picture's memory.
+void WriteComposed(const TBitmap32& picture, const TBitmap32& coverage, const CliOptions& options,
+                   RowSink& render, RowSink* mask) {
+    const auto width = static_cast<std::size_t>(picture.Width());
+    const bool plain = options.Grey == GreyModel::Average && options.Strength == MaxStrength;
+    std::vector<TColor32> band(width * BandRows);
+    for (std::int32_t y = 0; y < picture.Height(); y += BandRows) {
+        const std::int32_t rows = std::min(BandRows, picture.Height() - y);
+        const TColor32* in = picture.ScanLine(y);
+        const TColor32* keep = coverage.ScanLine(y);
+        for (std::size_t i = 0; i < width * static_cast<std::size_t>(rows); ++i) {
+            const std::uint32_t c = BlueOf(keep[i]);
+            band[i] = c == 255u            ? in[i]
+                      : (c == 0u && plain) ? Desaturate(in[i])
+                                           : BlendPixel(in[i], c, options.Grey, options.Strength);
+        }
+        render.WriteRows(band.data(), rows);
+        if (mask != nullptr) {
+            mask->WriteRows(keep, rows);
+        }
+    }
+}
+
+} // namespace
+
 void KeepSelected(RowSource& source, const CliOptions& options, RowSink& render, RowSink* mask) {
     CheckPicks(options.Picks, source.Width(), source.Height());
     if (!NeedsWholeMask(options)) {
-        // A hard edge needs no row but its own: the render pass's stream, with this rule,
-        // once the rows down to the lowest picked point are read.
-        std::int32_t ahead = 0;
-        for (const PickPoint& pick : options.Picks) {
-            ahead = std::max(ahead, pick.Y + 1);
-        }
-        ReadAhead rows(source, ahead);
-        const SelectionRule rule(SelectionOf(
-            options, PickedColours(options.Picks, [&rows](std::int32_t x, std::int32_t y) {
-                return rows.PixelAt(x, y);
-            })));
-        KeepSettings settings;
-        settings.Rule = &rule;
-        KeepColours(rows, settings, render, mask);
+        KeepStreamed(source, options, render, mask);
         return;
     }
     // Decoded once and held: the whole mask comes from it.
@@ -143,26 +175,7 @@ void KeepSelected(RowSource& source, const CliOptions& options, RowSink& render,
         FilterMask(coverage);
     }
     SoftenMask(coverage, options.Feather);
-    // Composed band by band as the rows go out (BlendPixel, as ComposeSelection does): no
-    // third picture's memory.
-    const auto width = static_cast<std::size_t>(picture.Width());
-    const bool plain = options.Grey == GreyModel::Average && options.Strength == MaxStrength;
-    std::vector<TColor32> band(width * BandRows);
-    for (std::int32_t y = 0; y < picture.Height(); y += BandRows) {
-        const std::int32_t rows = std::min(BandRows, picture.Height() - y);
-        const TColor32* in = picture.ScanLine(y);
-        const TColor32* keep = coverage.ScanLine(y);
-        for (std::size_t i = 0; i < width * static_cast<std::size_t>(rows); ++i) {
-            const std::uint32_t c = BlueOf(keep[i]);
-            band[i] = c == 255u            ? in[i]
-                      : (c == 0u && plain) ? Desaturate(in[i])
-                                           : BlendPixel(in[i], c, options.Grey, options.Strength);
-        }
-        render.WriteRows(band.data(), rows);
-        if (mask != nullptr) {
-            mask->WriteRows(keep, rows);
-        }
-    }
+    WriteComposed(picture, coverage, options, render, mask);
     render.Finish();
     if (mask != nullptr) {
         mask->Finish();
