@@ -94,6 +94,8 @@ void SelectionHistory::PassStarts() {
     color.red = live.red;
     color.green = live.green;
     color.blue = live.blue;
+    // A press that starts over with one colour is one step with its colour.
+    color.moreColours = live.moreColours;
     if (color.red != committed_.red || color.green != committed_.green ||
         color.blue != committed_.blue) {
         color.filtered = false;

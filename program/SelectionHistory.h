@@ -1,13 +1,18 @@
 #pragma once
 
-// The undo history of the selection: the Central Color, the three thresholds and whether the
-// filter cleaned the mask after the last pass. The window tells it where passes, presets and
-// filters happen; each user step becomes one command of a QUndoStack.
+// The undo history of the selection: the Central Color, the three thresholds, whether the
+// filter cleaned the mask after the last pass, and the zoom window's selection options. The window
+// tells it where passes, presets and filters happen; each user step becomes one command of a
+// QUndoStack.
 
 #include <QObject>
 #include <QUndoStack>
 
+#include "engine/Selection.h"
+
+#include <array>
 #include <functional>
+#include <vector>
 
 namespace tintavo {
 
@@ -19,6 +24,15 @@ struct Selection {
     int thresholdGreen = 0;
     int thresholdBlue = 0;
     bool filtered = false;
+    // The zoom window's panel, and the kept colours after the Central Color.
+    int model = 0;
+    int hueTolerance = DefaultHueTolerance;
+    int chromaFloor = DefaultChromaFloor;
+    int perceptualRadius = DefaultPerceptualRadius;
+    int feather = 0;
+    int grey = 0;
+    int strength = MaxStrength;
+    std::vector<std::array<int, 3>> moreColours;
     friend bool operator==(const Selection&, const Selection&) = default;
 };
 

@@ -412,6 +412,7 @@ void TMainDlg::FormCreate() {
         text += QStringLiteral("\r\n") + QString::fromLatin1(step);
     }
     instructions_lbl->setText(text);
+    ReadChoiceSettings();
 }
 
 void TMainDlg::closeEvent(QCloseEvent* event) {
@@ -502,6 +503,16 @@ void TMainDlg::process_btnClick() {
     ruleThresholds_ = Thresholds{dist_r->value(), dist_g->value(), dist_b->value()};
     resultSource_ = ResultSource::Rule;
     resultsBuilt_ = false;
+    rule_.reset();
+    hardMask_.Resize(0, 0);
+    const SelectionOptions options = PassOptions();
+    if (!IsWrittenSelection(options)) {
+        rule_ = std::make_shared<const SelectionRule>(options);
+        resultSource_ = ResultSource::Chosen;
+        if (ViewsNeedResults()) {
+            BuildResults();
+        }
+    }
     ShowResult();
     img->setVisible(true);
     orgimg->setVisible(true);
@@ -552,15 +563,20 @@ void TMainDlg::BuildResults() {
         RenderPixels(orgimg->Bitmap, ruleCc_, ruleThresholds_, *RenderBitmap, *MaskBitmap);
     } else if (resultSource_ == ResultSource::Mask) {
         tintavo::RecomposePicture(orgimg->Bitmap, *MaskBitmap, *RenderBitmap);
+    } else if (resultSource_ == ResultSource::Chosen) {
+        RenderSelection(orgimg->Bitmap, *rule_, *RenderBitmap, *MaskBitmap);
+    } else if (resultSource_ == ResultSource::ChosenFiltered) {
+        FinishSelection(orgimg->Bitmap, hardMask_, rule_->Options(), nullptr, *RenderBitmap,
+                        *MaskBitmap);
     }
     resultsBuilt_ = true;
 }
 
 void TMainDlg::ReleaseResults() {
-    if (resultSource_ == ResultSource::Held || !MaskBitmap || !RenderBitmap) {
+    if (resultSource_ == ResultSource::Held || !MaskBitmap || !RenderBitmap || ViewsNeedResults()) {
         return;
     }
-    if (resultSource_ == ResultSource::Rule) {
+    if (resultSource_ == ResultSource::Rule || resultSource_ == ResultSource::Chosen) {
         MaskBitmap->Resize(0, 0);
     }
     RenderBitmap->Resize(0, 0);
@@ -575,6 +591,22 @@ void TMainDlg::ShowResult() {
         content.Sample = [source, mask, cc = ruleCc_,
                           t = ruleThresholds_](const ViewSampling& sampling, TBitmap32& out) {
             SampleRender(*source, cc, t, mask, sampling, out);
+        };
+    } else if (resultSource_ == ResultSource::Chosen && !ViewsNeedResults()) {
+        content.Sample = [source, mask, rule = rule_](const ViewSampling& sampling,
+                                                      TBitmap32& out) {
+            TBitmap32 sampled;
+            SamplePicture(*source, sampling, sampled);
+            out.Resize(sampled.Width(), sampled.Height());
+            const auto width = static_cast<std::size_t>(sampled.Width());
+            for (std::int32_t y = 0; y < sampled.Height(); ++y) {
+                if (mask) {
+                    rule->MaskRow(sampled.ScanLine(y), out.ScanLine(y), width);
+                } else {
+                    rule->RenderRow(sampled.ScanLine(y), out.ScanLine(y), nullptr, width);
+                }
+            }
+            out.Changed();
         };
     } else if (resultSource_ == ResultSource::Mask) {
         const std::unique_ptr<TBitmap32>* held = &MaskBitmap;
@@ -606,6 +638,10 @@ void TMainDlg::filter_btnClick() {
     }
     const SelectionHistory::Step step(*History, SelectionHistory::Kind::Filter);
     Log(QStringLiteral("Filtering..."), LogInfo);
+    if (resultSource_ == ResultSource::Chosen || resultSource_ == ResultSource::ChosenFiltered) {
+        FilterChosen();
+        return;
+    }
     BuildResults();
     FilterMask(*MaskBitmap);
     RecomposeRender();
@@ -719,6 +755,7 @@ void TMainDlg::imgMouseDown(TImage32* /*Sender*/, Qt::MouseButton /*Button*/,
 }
 
 void TMainDlg::PickCentralColor() {
+    MoreColours.clear();
     rbase_txt->SetValue(r_txt->Value());
     gbase_txt->SetValue(g_txt->Value());
     bbase_txt->SetValue(b_txt->Value());

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "engine/RenderPass.h"
+#include "engine/Selection.h"
 #include "engine/ViewSampling.h"
 
 #include <sys/types.h>
@@ -23,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QCloseEvent;
@@ -191,6 +193,20 @@ public:
     void ProbeAt(int px, int py);
     // The Central Color becomes the colour the probe last showed, and the pass runs.
     void PickCentralColor();
+    // The selection chosen in the zoom window's panel (U_MainDlg_Selection.cpp): the model,
+    // its tolerances, the soft edge, the grey and the strength. Its Colours and Box take no
+    // part: the kept colours are the Central Color and MoreColours, the box the thresholds.
+    SelectionOptions Choice;
+    // The kept colours after the Central Color (several colours, from the zoom window).
+    std::vector<CentralColor> MoreColours;
+    // A change of the panel: one pass, one undo step, kept as settings.
+    void SetChoice(const SelectionOptions& choice);
+    // The colour the probe last showed joins the kept colours, or the kept colour nearest
+    // to it leaves them (the last one stays); the pass runs.
+    void AddKeptColour();
+    void RemoveKeptColour();
+    // The options of the pass: the choice with the kept colours and the thresholds.
+    SelectionOptions PassOptions() const;
     // Adds a line to the run log when it exists (it is created at first activation).
     void Log(const QString& message, int level) const;
 
@@ -253,6 +269,8 @@ private:
     void BuildMenus();
     void BuildEditMenu();
     void RestoreSelection(const Selection& selection);
+    void ReadChoiceSettings();
+    void KeepChoiceSettings() const;
     void SetTabOrder();
     void ApplyPreset(int red, int green, int blue);
     bool ReadWorkingCopy();
@@ -279,11 +297,19 @@ private:
     // Where the results come from: held as they are (before any pass, after a failed read),
     // the pixel rule over the picture, or the filtered mask with the render recomposed
     // from it. Unless built, the full-resolution buffers are empty.
-    enum class ResultSource { Held, Rule, Mask };
+    // Chosen: a selection beyond the render pass's own, by rule_ (the full-resolution
+    // results are built at once when the edge is soft); ChosenFiltered: the filtered
+    // hardMask_, finished by the choice's edge, grey and strength.
+    enum class ResultSource { Held, Rule, Mask, Chosen, ChosenFiltered };
     ResultSource resultSource_ = ResultSource::Held;
     bool resultsBuilt_ = true;
     CentralColor ruleCc_;
     Thresholds ruleThresholds_;
+    std::shared_ptr<const SelectionRule> rule_;
+    TBitmap32 hardMask_;
+    // The chosen selection's full-resolution results are what the views sample.
+    bool ViewsNeedResults() const;
+    void FilterChosen();
     void ThresholdChanged(const QSlider* slider, QLabel* label);
 
     // Lifecycle members (activation, drops, closing, update outcome)

@@ -1,9 +1,10 @@
 // The main window's Edit menu: undo and redo over the selection (Central Color, thresholds,
-// filter), kept by a SelectionHistory.
+// filter, the zoom window's options), kept by a SelectionHistory.
 
 #include "program/IntegerField.h"
 #include "program/SelectionHistory.h"
 #include "program/U_MainDlg.h"
+#include "program/ZoomWindow.h"
 #include "ui/ErrorReport.h"
 
 #include <QAction>
@@ -65,6 +66,16 @@ void TMainDlg::BuildEditMenu() {
             s.thresholdRed = dist_r->value();
             s.thresholdGreen = dist_g->value();
             s.thresholdBlue = dist_b->value();
+            s.model = static_cast<int>(Choice.Model);
+            s.hueTolerance = Choice.HueTolerance;
+            s.chromaFloor = Choice.ChromaFloor;
+            s.perceptualRadius = Choice.PerceptualRadius;
+            s.feather = Choice.Feather;
+            s.grey = static_cast<int>(Choice.Grey);
+            s.strength = Choice.Strength;
+            for (const CentralColor& c : MoreColours) {
+                s.moreColours.push_back({c.Red, c.Green, c.Blue});
+            }
             return s;
         },
         [this](const Selection& s) { RestoreSelection(s); }, this);
@@ -96,6 +107,21 @@ void TMainDlg::Redo1Click() {
 }
 
 void TMainDlg::RestoreSelection(const Selection& selection) {
+    Choice.Model = static_cast<ColourModel>(selection.model);
+    Choice.HueTolerance = selection.hueTolerance;
+    Choice.ChromaFloor = selection.chromaFloor;
+    Choice.PerceptualRadius = selection.perceptualRadius;
+    Choice.Feather = selection.feather;
+    Choice.Grey = static_cast<GreyModel>(selection.grey);
+    Choice.Strength = selection.strength;
+    KeepChoiceSettings();
+    MoreColours.clear();
+    for (const auto& c : selection.moreColours) {
+        MoreColours.push_back(CentralColor{c[0], c[1], c[2]});
+    }
+    if (ZoomWindow != nullptr) {
+        ZoomWindow->ShowChoice();
+    }
     rbase_txt->SetValue(selection.red);
     gbase_txt->SetValue(selection.green);
     bbase_txt->SetValue(selection.blue);

@@ -6,8 +6,11 @@
 #include "program/TImage32.h"
 #include "program/U_MainDlg.h"
 #include "services/U_TovikUtils.h"
+#include "ui/ErrorReport.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFormLayout>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -15,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -56,13 +60,21 @@ TZoomWindow::TZoomWindow(TMainDlg* owner) : QWidget(owner, Qt::Window), owner_(o
     View = new TZoomView(owner, this);
     Status = new QLabel(this);
     Status->setText(QStringLiteral(" "));
-    auto* layout = new QVBoxLayout(this);
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* layout = new QVBoxLayout;
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(View, 1);
     layout->addWidget(Status);
+    outer->addLayout(layout, 1);
+    QWidget* panel = BuildPanel();
+    outer->addWidget(panel);
     setFocusProxy(View);
-    resize(640, 480);
+    resize(640 + panel->sizeHint().width(), 480);
+    layout->activate();
+    outer->activate();
 
     keepTimer_ = new QTimer(this);
     keepTimer_->setSingleShot(true);
@@ -80,6 +92,76 @@ TZoomWindow::TZoomWindow(TMainDlg* owner) : QWidget(owner, Qt::Window), owner_(o
 }
 
 TZoomWindow::~TZoomWindow() = default;
+
+QWidget* TZoomWindow::BuildPanel() {
+    auto* panel = new QWidget(this);
+    auto* form = new QFormLayout(panel);
+    const auto spin = [panel](int max, const QString& suffix) {
+        auto* box = new QSpinBox(panel);
+        box->setRange(0, max);
+        box->setSuffix(suffix);
+        box->setKeyboardTracking(false);
+        return box;
+    };
+    ModelBox = new QComboBox(panel);
+    ModelBox->addItems(
+        {QStringLiteral("RGB box"), QStringLiteral("Hue"), QStringLiteral("Perceptual")});
+    HueTolerance = spin(MaxHueTolerance, QString::fromUtf8(" \xc2\xb0"));
+    ChromaFloor = spin(MaxChromaFloor, {});
+    PerceptualRadius = spin(MaxPerceptualRadius, {});
+    SoftEdge = spin(MaxFeather, QStringLiteral(" px"));
+    GreyBox = new QComboBox(panel);
+    GreyBox->addItems({QStringLiteral("Average"), QStringLiteral("Luminance")});
+    Strength = spin(MaxStrength, QStringLiteral(" %"));
+    form->addRow(QStringLiteral("Colour model"), ModelBox);
+    form->addRow(QStringLiteral("Hue tolerance"), HueTolerance);
+    form->addRow(QStringLiteral("Chroma floor"), ChromaFloor);
+    form->addRow(QStringLiteral("Perceptual radius"), PerceptualRadius);
+    form->addRow(QStringLiteral("Soft edge"), SoftEdge);
+    form->addRow(QStringLiteral("Grey"), GreyBox);
+    form->addRow(QStringLiteral("Strength"), Strength);
+    ShowChoice();
+    for (QComboBox* box : {ModelBox, GreyBox}) {
+        connect(box, &QComboBox::currentIndexChanged, this, [this] { ChoiceEdited(); });
+    }
+    for (QSpinBox* box : {HueTolerance, ChromaFloor, PerceptualRadius, SoftEdge, Strength}) {
+        connect(box, &QSpinBox::valueChanged, this, [this] { ChoiceEdited(); });
+    }
+    return panel;
+}
+
+void TZoomWindow::ShowChoice() {
+    showingChoice_ = true;
+    const SelectionOptions& c = owner_->Choice;
+    ModelBox->setCurrentIndex(static_cast<int>(c.Model));
+    HueTolerance->setValue(c.HueTolerance);
+    ChromaFloor->setValue(c.ChromaFloor);
+    PerceptualRadius->setValue(c.PerceptualRadius);
+    SoftEdge->setValue(c.Feather);
+    GreyBox->setCurrentIndex(static_cast<int>(c.Grey));
+    Strength->setValue(c.Strength);
+    showingChoice_ = false;
+    // Only the chosen model's tolerances take part.
+    HueTolerance->setEnabled(c.Model == ColourModel::Hue);
+    ChromaFloor->setEnabled(c.Model == ColourModel::Hue);
+    PerceptualRadius->setEnabled(c.Model == ColourModel::Perceptual);
+}
+
+void TZoomWindow::ChoiceEdited() {
+    if (showingChoice_) {
+        return;
+    }
+    SelectionOptions c = owner_->Choice;
+    c.Model = static_cast<ColourModel>(std::max(ModelBox->currentIndex(), 0));
+    c.HueTolerance = HueTolerance->value();
+    c.ChromaFloor = ChromaFloor->value();
+    c.PerceptualRadius = PerceptualRadius->value();
+    c.Feather = SoftEdge->value();
+    c.Grey = static_cast<GreyModel>(std::max(GreyBox->currentIndex(), 0));
+    c.Strength = Strength->value();
+    RunHandler([&] { owner_->SetChoice(c); });
+    ShowChoice();
+}
 
 void TZoomWindow::Open() {
     if (!restored_) {
@@ -328,9 +410,10 @@ void TZoomView::mousePressEvent(QMouseEvent* event) {
         panning_ = true;
     } else if (event->button() == Qt::LeftButton) {
         pressedAt_ = at;
+        pressModifiers_ = event->modifiers();
         panning_ = false;
     } else {
-        Pick(at);
+        Pick(at, event->modifiers());
     }
 }
 
@@ -351,7 +434,7 @@ void TZoomView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && pressedAt_ && !panning_) {
         const QPointF at = *pressedAt_;
         pressedAt_.reset();
-        Pick(at);
+        Pick(at, pressModifiers_);
         return;
     }
     if (event->button() == Qt::LeftButton || event->button() == Qt::MiddleButton) {
@@ -403,13 +486,19 @@ void TZoomView::PanBy(QPointF delta) {
     update();
 }
 
-void TZoomView::Pick(QPointF point) {
+void TZoomView::Pick(QPointF point, Qt::KeyboardModifiers modifiers) {
     const std::optional<QPoint> at = PictureAt(point);
     if (!at) {
         return;
     }
     owner_->ProbeAt(at->x(), at->y());
-    owner_->PickCentralColor();
+    if (modifiers.testFlag(Qt::ShiftModifier)) {
+        owner_->AddKeptColour();
+    } else if (modifiers.testFlag(Qt::ControlModifier)) {
+        owner_->RemoveKeptColour();
+    } else {
+        owner_->PickCentralColor();
+    }
 }
 
 void TZoomView::Probe(QPointF point) {

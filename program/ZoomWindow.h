@@ -7,7 +7,9 @@
 
 #include <optional>
 
+class QComboBox;
 class QLabel;
+class QSpinBox;
 class QTimer;
 
 namespace tintavo {
@@ -25,6 +27,11 @@ class TZoomView;
 // Pointer buttons: a left click (press and release within a few pixels) sets the Central
 // Color at the press; a left drag beyond that pans instead; the middle button, or the left
 // one while Space is held, always pans; the right button sets the Central Color at once.
+// With Shift held the colour joins the kept colours instead, with Ctrl the kept colour
+// nearest to it leaves them.
+//
+// A side panel chooses the selection: the colour model and its tolerances, the soft edge,
+// the grey and the strength. A change renders as a threshold change does.
 class TZoomWindow : public QWidget {
     Q_OBJECT
 public:
@@ -39,8 +46,18 @@ public:
     // and when it is closed).
     void Keep();
 
+    // Puts the main window's selection choice into the panel (after an undo or redo).
+    void ShowChoice();
+
     TZoomView* View = nullptr;
     QLabel* Status = nullptr;
+    QComboBox* ModelBox = nullptr; // "RGB box", "Hue", "Perceptual"
+    QSpinBox* HueTolerance = nullptr;
+    QSpinBox* ChromaFloor = nullptr;
+    QSpinBox* PerceptualRadius = nullptr;
+    QSpinBox* SoftEdge = nullptr;
+    QComboBox* GreyBox = nullptr; // "Average", "Luminance"
+    QSpinBox* Strength = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -51,6 +68,9 @@ protected:
 private:
     void Restore();
     void KeepSoon();
+    QWidget* BuildPanel();
+    void ChoiceEdited();
+    bool showingChoice_ = false;
 
     TMainDlg* owner_;
     QTimer* keepTimer_ = nullptr;
@@ -106,7 +126,7 @@ private:
     QSize PictureSize() const;
     void Clamp();
     void PanBy(QPointF delta);
-    void Pick(QPointF point);
+    void Pick(QPointF point, Qt::KeyboardModifiers modifiers);
     void Probe(QPointF point);
     void Render();
 
@@ -119,6 +139,7 @@ private:
     bool spaceHeld_ = false;
     // A left press that becomes a pan once it moves beyond a few pixels.
     std::optional<QPointF> pressedAt_;
+    Qt::KeyboardModifiers pressModifiers_;
     bool panning_ = false;
     QPointF lastPan_;
     QPointF lastPointer_{-1, -1};

@@ -7,6 +7,7 @@
 #include "engine/MaskFilter.h"
 #include "engine/PictureReader.h"
 #include "engine/RenderPass.h"
+#include "engine/Selection.h"
 #include "engine/ViewSampling.h"
 #include "files/C_WideDialogs.h"
 #include "files/PictureFiles.h"
@@ -23,6 +24,7 @@
 #include "ui/U_MsgDlg.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -587,6 +589,29 @@ private slots:
                                                   ProductKeyPath("Tintavo"), "ZoomWindowZoom");
         QVERIFY(value.has_value());
         QCOMPARE(QString::fromStdString(value->data), kept);
+    }
+
+    // A panel change renders once and is one undo step; the choice outlives the window.
+    void selectionPanelRendersUndoesAndIsKept() {
+        SetThresholds(40);
+        Load(WriteJpeg(root() / "photo.jpg", 300, 200));
+        dlg_->ZoomWindow1Click();
+        TZoomWindow* zoom = dlg_->ZoomWindow;
+        const int before = Renders();
+        zoom->ModelBox->setCurrentIndex(1);
+        QCOMPARE(Renders(), before + 1);
+        QVERIFY(dlg_->Choice.Model == ColourModel::Hue);
+        TBitmap32 render;
+        TBitmap32 mask;
+        RenderSelection(dlg_->orgimg->Bitmap, dlg_->PassOptions(), render, mask);
+        QVERIFY(SameBitmap(Render(), render));
+        dlg_->Undo1Click();
+        QVERIFY(dlg_->Choice.Model == ColourModel::RgbBox);
+        QCOMPARE(zoom->ModelBox->currentIndex(), 0);
+        dlg_->Redo1Click();
+        zoom->close();
+        dlg_ = std::make_unique<TMainDlg>();
+        QVERIFY(dlg_->Choice.Model == ColourModel::Hue);
     }
 
     void probeMapsViewPointsToPicturePixels() {
