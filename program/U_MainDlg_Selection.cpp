@@ -5,7 +5,6 @@
 #include "engine/MaskFilter.h"
 #include "engine/Selection.h"
 #include "platform/ProductIdentity.h"
-#include "platform/Registry.h"
 #include "program/IntegerField.h"
 #include "program/SelectionHistory.h"
 #include "program/TImage32.h"
@@ -37,16 +36,8 @@ constexpr char StrengthSetting[] = "SelectionStrength";
 constexpr std::array<const char*, 3> ModelNames{"rgb", "hue", "perceptual"};
 constexpr std::array<const char*, 2> GreyNames{"average", "luminance"};
 
-std::string ProductKey() {
-    return ProductKeyPath(ApplicationTitle);
-}
-
 QString ReadSetting(const char* name) {
-    const auto value = platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKey(), name);
-    if (!value || value->type != platform::REG_SZ) {
-        return {};
-    }
-    return QString::fromStdString(value->data);
+    return QString::fromStdString(ReadProductString(ApplicationTitle, name));
 }
 
 // A kept number: the value when it is a whole number in 0..max, else the default.
@@ -67,8 +58,7 @@ template <std::size_t N> int ReadName(const char* name, const std::array<const c
 }
 
 void KeepSetting(const char* name, const QString& value) {
-    (void)platform::RegSetValue(ProductKey(),
-                                platform::RegValue::String(name, value.toStdString()));
+    (void)KeepProductString(ApplicationTitle, name, value.toStdString());
 }
 
 std::int64_t DistanceSquared(const CentralColor& a, const CentralColor& b) {

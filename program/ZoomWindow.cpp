@@ -38,16 +38,8 @@ constexpr int MaxReduction = 2;
 constexpr char PlaceSetting[] = "ZoomWindowPlace";
 constexpr char ZoomSetting[] = "ZoomWindowZoom";
 
-std::string ProductKey() {
-    return ProductKeyPath(ApplicationTitle);
-}
-
 QString ReadSetting(const char* name) {
-    const auto value = platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKey(), name);
-    if (!value || value->type != platform::REG_SZ) {
-        return {};
-    }
-    return QString::fromStdString(value->data);
+    return QString::fromStdString(ReadProductString(ApplicationTitle, name));
 }
 
 } // namespace
@@ -177,7 +169,7 @@ void TZoomWindow::Open() {
 void TZoomWindow::Restore() {
     // Created while the program runs, so that later keeping only sets values of a key that
     // exists: once closing has taken the key away, nothing brings it back.
-    (void)platform::RegCreateKey(ProductKey());
+    (void)platform::RegCreateKey(ProductKeyPath(ApplicationTitle));
     const QStringList place = ReadSetting(PlaceSetting).split(u',');
     if (place.size() == 4) {
         bool ok[4] = {};
@@ -202,10 +194,8 @@ void TZoomWindow::Keep() {
     const QRect r = geometry();
     const QString place =
         QStringLiteral("%1,%2,%3,%4").arg(r.left()).arg(r.top()).arg(r.width()).arg(r.height());
-    (void)platform::RegSetValue(ProductKey(),
-                                platform::RegValue::String(PlaceSetting, place.toStdString()));
-    (void)platform::RegSetValue(
-        ProductKey(), platform::RegValue::String(ZoomSetting, View->ZoomText().toStdString()));
+    (void)KeepProductString(ApplicationTitle, PlaceSetting, place.toStdString());
+    (void)KeepProductString(ApplicationTitle, ZoomSetting, View->ZoomText().toStdString());
 }
 
 void TZoomWindow::KeepSoon() {

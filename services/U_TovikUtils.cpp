@@ -151,6 +151,20 @@ std::string ProductKeyPath(const std::string& title) {
     return CompanyKeyPath() + "\\" + title;
 }
 
+std::string ReadProductString(const std::string& title, const std::string& name) {
+    const auto value =
+        platform::RegReadValue(platform::RegRoot::CurrentUser, ProductKeyPath(title), name);
+    if (!value || value->type != platform::REG_SZ) {
+        return {};
+    }
+    return value->data;
+}
+
+bool KeepProductString(const std::string& title, const std::string& name,
+                       const std::string& value) {
+    return platform::RegSetValue(ProductKeyPath(title), platform::RegValue::String(name, value));
+}
+
 namespace {
 
 [[noreturn]] void ThrowValueNotSet(const std::string& name) {

@@ -58,6 +58,10 @@ public:
 // product key "SOFTWARE\Orvane\<title>".
 std::string CompanyKeyPath();
 std::string ProductKeyPath(const std::string& title);
+// A string setting of the window kept under the product key: its text, empty when it is missing
+// or not a plain string; and the write of one, best effort (false when it failed).
+std::string ReadProductString(const std::string& title, const std::string& name);
+bool KeepProductString(const std::string& title, const std::string& name, const std::string& value);
 // The settings file's section.
 inline constexpr const char* SettingsSection = "Settings";
 // Limits of the settings import: the buffer for the section's names, in bytes, and the one
