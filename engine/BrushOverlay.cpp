@@ -105,8 +105,7 @@ void BrushOverlay::ApplyTo(TBitmap32& coverage) const {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t a = amount_[i];
         if (a != 0) {
-            const std::uint32_t c = BlueOf(m[i]);
-            m[i] = GreyPixel((c * (255u - a) + target_[i] * a + 127u) / 255u, 255u);
+            m[i] = GreyPixel(Blend(a, target_[i], BlueOf(m[i])), 255u);
         }
     }
 }

@@ -43,10 +43,19 @@ public:
     // sizes differ.
     void ApplyTo(TBitmap32& coverage) const;
 
+    // One pixel of ApplyTo: the coverage (0..255) at (x, y) with the strokes laid over it.
+    std::uint32_t Over(std::int32_t x, std::int32_t y, std::uint32_t coverage) const {
+        const std::size_t i = Index(x, y);
+        return Blend(amount_[i], target_[i], coverage);
+    }
+
     std::uint8_t AmountAt(std::int32_t x, std::int32_t y) const { return amount_[Index(x, y)]; }
     std::uint8_t TargetAt(std::int32_t x, std::int32_t y) const { return target_[Index(x, y)]; }
 
 private:
+    static std::uint32_t Blend(std::uint32_t a, std::uint32_t v, std::uint32_t coverage) {
+        return (coverage * (255u - a) + v * a + 127u) / 255u;
+    }
     std::size_t Index(std::int32_t x, std::int32_t y) const {
         return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
                static_cast<std::size_t>(x);

@@ -787,4 +787,47 @@ void RenderSelection(const TBitmap32& source, const SelectionRule& rule, TBitmap
     ComposeSelection(source, mask, options.Grey, options.Strength, render);
 }
 
+void SampleSelection(const TBitmap32& source, const SelectionRule& rule, const TBitmap32* coverage,
+                     const BrushOverlay* brush, bool showMask, const ViewSampling& sampling,
+                     TBitmap32& out) {
+    const bool painted = brush != nullptr && !brush->IsEmpty();
+    const auto fits = [&source](std::int32_t width, std::int32_t height) {
+        return width == source.Width() && height == source.Height();
+    };
+    if ((coverage != nullptr && !fits(coverage->Width(), coverage->Height())) ||
+        (painted && !fits(brush->Width(), brush->Height()))) {
+        out.Resize(0, 0);
+        return;
+    }
+    TBitmap32 sampled;
+    SamplePicture(source, sampling, sampled);
+    out.Resize(sampled.Width(), sampled.Height());
+    const auto width = static_cast<std::size_t>(sampled.Width());
+    const SelectionOptions& options = rule.Options();
+    for (std::int32_t j = 0; j < sampled.Height(); ++j) {
+        const TColor32* in = sampled.ScanLine(j);
+        TColor32* row = out.ScanLine(j);
+        if (coverage == nullptr && !painted) {
+            if (showMask) {
+                rule.MaskRow(in, row, width);
+            } else {
+                rule.RenderRow(in, row, nullptr, width);
+            }
+            continue;
+        }
+        const std::int32_t y = sampling.Rows[static_cast<std::size_t>(j)];
+        const TColor32* held = coverage != nullptr ? coverage->ScanLine(y) : nullptr;
+        for (std::size_t i = 0; i < width; ++i) {
+            const std::int32_t x = sampling.Columns[i];
+            std::uint32_t c = held != nullptr ? BlueOf(held[x]) : (rule.Keeps(in[i]) ? 255u : 0u);
+            if (painted) {
+                c = brush->Over(x, y, c);
+            }
+            row[i] = showMask ? GreyPixel(c, 255u)
+                              : BlendPixel(in[i], c, options.Grey, options.Strength);
+        }
+    }
+    out.Changed();
+}
+
 } // namespace tintavo

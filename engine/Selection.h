@@ -2,6 +2,7 @@
 
 #include "engine/RenderPass.h"
 #include "engine/TBitmap32.h"
+#include "engine/ViewSampling.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -153,5 +154,16 @@ void RenderSelection(const TBitmap32& source, const SelectionOptions& options, T
 void RenderSelection(const TBitmap32& source, const SelectionRule& rule, TBitmap32& render,
                      TBitmap32& mask, const BrushOverlay* brush = nullptr,
                      const std::function<void(std::int32_t row)>& onRow = {});
+
+// What a view shows of a selection at the sampled pixels, without building the rest. The
+// coverage of each sampled pixel is `coverage`'s (a coverage mask of the source's size: the
+// softened or filtered mask) when given, else the rule's hard decision; the brush strokes,
+// when given, are laid over it; `out` gets the mask pixel (GreyPixel(coverage, 255)) when
+// `showMask` is set, else the pixel blended by the rule's grey and strength. Identical to
+// sampling RenderSelection's or FinishSelection's results with the same brush. A sampling,
+// mask or brush that does not fit the source gives an empty `out`.
+void SampleSelection(const TBitmap32& source, const SelectionRule& rule, const TBitmap32* coverage,
+                     const BrushOverlay* brush, bool showMask, const ViewSampling& sampling,
+                     TBitmap32& out);
 
 } // namespace tintavo

@@ -124,6 +124,16 @@ void SelectionHistory::PassStarts() {
     Record(id, live);
 }
 
+void SelectionHistory::StrokesChanged() {
+    if (restoring_) {
+        return;
+    }
+    Selection after = committed_;
+    after.strokes = Live().strokes;
+    Record(-1, after);
+    ++run_;
+}
+
 void SelectionHistory::DragStarts(int slider) {
     dragging_ = slider;
     ++run_;

@@ -11,6 +11,7 @@
 #include "engine/Selection.h"
 
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct Selection {
     int grey = 0;
     int strength = MaxStrength;
     std::vector<std::array<int, 3>> moreColours;
+    // The touch-up strokes laid on the picture (the window keeps the strokes themselves).
+    std::size_t strokes = 0;
     friend bool operator==(const Selection&, const Selection&) = default;
 };
 
@@ -58,6 +61,9 @@ public:
     // A slider was pressed or let go: a drag of it starts or ends.
     void DragStarts(int slider);
     void DragEnds();
+
+    // A touch-up stroke was painted or the strokes were cleared: one step.
+    void StrokesChanged();
 
     // Held while a preset, Reset or a filter runs: all it changes is one step.
     enum class Kind { Preset, Filter };

@@ -505,13 +505,12 @@ void TMainDlg::process_btnClick() {
     resultsBuilt_ = false;
     rule_.reset();
     hardMask_.Resize(0, 0);
+    coverage_.Resize(0, 0);
     const SelectionOptions options = PassOptions();
-    if (!IsWrittenSelection(options)) {
+    if (!IsWrittenSelection(options) || HasStrokes()) {
         rule_ = std::make_shared<const SelectionRule>(options);
         resultSource_ = ResultSource::Chosen;
-        if (ViewsNeedResults()) {
-            BuildResults();
-        }
+        PrepareCoverage();
     }
     ShowResult();
     img->setVisible(true);
@@ -563,20 +562,26 @@ void TMainDlg::BuildResults() {
         RenderPixels(orgimg->Bitmap, ruleCc_, ruleThresholds_, *RenderBitmap, *MaskBitmap);
     } else if (resultSource_ == ResultSource::Mask) {
         tintavo::RecomposePicture(orgimg->Bitmap, *MaskBitmap, *RenderBitmap);
+    } else if (const TBitmap32* coverage = HeldCoverage()) {
+        // What FinishSelection does after the soft edge, from the coverage the views sample.
+        MaskBitmap->CopyFrom(coverage);
+        if (const BrushOverlay* strokes = Strokes()) {
+            strokes->ApplyTo(*MaskBitmap);
+        }
+        ComposeSelection(orgimg->Bitmap, *MaskBitmap, rule_->Options().Grey,
+                         rule_->Options().Strength, *RenderBitmap);
     } else if (resultSource_ == ResultSource::Chosen) {
-        RenderSelection(orgimg->Bitmap, *rule_, *RenderBitmap, *MaskBitmap);
-    } else if (resultSource_ == ResultSource::ChosenFiltered) {
-        FinishSelection(orgimg->Bitmap, hardMask_, rule_->Options(), nullptr, *RenderBitmap,
-                        *MaskBitmap);
+        RenderSelection(orgimg->Bitmap, *rule_, *RenderBitmap, *MaskBitmap, Strokes());
     }
     resultsBuilt_ = true;
 }
 
 void TMainDlg::ReleaseResults() {
-    if (resultSource_ == ResultSource::Held || !MaskBitmap || !RenderBitmap || ViewsNeedResults()) {
+    if (resultSource_ == ResultSource::Held || !MaskBitmap || !RenderBitmap) {
         return;
     }
-    if (resultSource_ == ResultSource::Rule || resultSource_ == ResultSource::Chosen) {
+    // Only the filtered mask of the written rule is a result that cannot be built again.
+    if (resultSource_ != ResultSource::Mask) {
         MaskBitmap->Resize(0, 0);
     }
     RenderBitmap->Resize(0, 0);
@@ -592,21 +597,11 @@ void TMainDlg::ShowResult() {
                           t = ruleThresholds_](const ViewSampling& sampling, TBitmap32& out) {
             SampleRender(*source, cc, t, mask, sampling, out);
         };
-    } else if (resultSource_ == ResultSource::Chosen && !ViewsNeedResults()) {
-        content.Sample = [source, mask, rule = rule_](const ViewSampling& sampling,
-                                                      TBitmap32& out) {
-            TBitmap32 sampled;
-            SamplePicture(*source, sampling, sampled);
-            out.Resize(sampled.Width(), sampled.Height());
-            const auto width = static_cast<std::size_t>(sampled.Width());
-            for (std::int32_t y = 0; y < sampled.Height(); ++y) {
-                if (mask) {
-                    rule->MaskRow(sampled.ScanLine(y), out.ScanLine(y), width);
-                } else {
-                    rule->RenderRow(sampled.ScanLine(y), out.ScanLine(y), nullptr, width);
-                }
-            }
-            out.Changed();
+    } else if (resultSource_ == ResultSource::Chosen ||
+               resultSource_ == ResultSource::ChosenFiltered) {
+        content.Sample = [source, mask, rule = rule_, coverage = HeldCoverage(),
+                          strokes = Strokes()](const ViewSampling& sampling, TBitmap32& out) {
+            SampleSelection(*source, *rule, coverage, strokes, mask, sampling, out);
         };
     } else if (resultSource_ == ResultSource::Mask) {
         const std::unique_ptr<TBitmap32>* held = &MaskBitmap;

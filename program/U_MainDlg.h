@@ -12,18 +12,21 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/BrushOverlay.h"
 #include "engine/RenderPass.h"
 #include "engine/Selection.h"
 #include "engine/ViewSampling.h"
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -207,6 +210,22 @@ public:
     void RemoveKeptColour();
     // The options of the pass: the choice with the kept colours and the thresholds.
     SelectionOptions PassOptions() const;
+    // Touch-up strokes from the zoom window, laid over the computed selection: they stay
+    // across renders, filters and choices until the next Load; each is one undo step.
+    // A stroke starts at a press, takes a disc at each point (picture coordinates, pixel
+    // centres at whole numbers) and ends at the release. Without a rendered picture nothing
+    // is painted.
+    void BeginStroke(BrushMode mode, double radius, double softness);
+    void PaintStroke(const std::vector<std::pair<double, double>>& points);
+    void EndStroke();
+    // Takes every stroke away (one undo step).
+    void ClearStrokes();
+    // True while strokes lie on the picture.
+    bool HasStrokes() const;
+    // The strokes laid on the picture, for the undo history.
+    std::size_t StrokeCount() const { return strokeCount_; }
+    // Lays exactly the first `count` strokes of those painted since the load (undo, redo).
+    void ReplayStrokes(std::size_t count);
     // Adds a line to the run log when it exists (it is created at first activation).
     void Log(const QString& message, int level) const;
 
@@ -307,9 +326,32 @@ private:
     Thresholds ruleThresholds_;
     std::shared_ptr<const SelectionRule> rule_;
     TBitmap32 hardMask_;
-    // The chosen selection's full-resolution results are what the views sample.
-    bool ViewsNeedResults() const;
+    // The coverage of the chosen selection before the strokes, when it is not the rule's own
+    // hard decision: the soft edge of the rule's mask or of the filtered one. The views
+    // sample it; empty otherwise.
+    TBitmap32 coverage_;
+    const TBitmap32* HeldCoverage() const;
+    // Builds coverage_ for the chosen selection as it stands.
+    void PrepareCoverage();
+    // Makes the results of a pass or a filter by the written rule chosen ones, so that
+    // strokes can lie on them.
+    void MakeResultsChosen();
     void FilterChosen();
+    // The strokes: each a brush and the discs it laid; strokes_[strokeCount_..] were undone.
+    struct BrushStroke {
+        BrushMode Mode = BrushMode::Keep;
+        double Radius = 1;
+        double Softness = 0;
+        bool Clears = false; // takes away every stroke before it
+        std::vector<std::pair<double, double>> Discs;
+    };
+    std::vector<BrushStroke> strokes_;
+    std::size_t strokeCount_ = 0;
+    bool stroking_ = false;
+    BrushOverlay brush_;
+    const BrushOverlay* Strokes() const;
+    void StrokesChanged();
+    void ForgetStrokes();
     void ThresholdChanged(const QSlider* slider, QLabel* label);
 
     // Lifecycle members (activation, drops, closing, update outcome)

@@ -38,6 +38,8 @@ void TMainDlg::LoadPicture(const QString& Path) {
     // A new picture starts a new history.
     const auto fresh = qScopeGuard([this] { History->Clear(); });
     Log(QStringLiteral("Loading : ") + Path, LogInfo);
+    // Touch-up strokes belong to the picture they were painted on.
+    ForgetStrokes();
     filename_txt->setText(Path);
     WorkFile = DataFilePath(QStringLiteral(".jpg"));
     // Picking the working copy itself must not delete the very file about to be copied.

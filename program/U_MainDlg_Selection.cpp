@@ -4,6 +4,7 @@
 
 #include "engine/MaskFilter.h"
 #include "engine/Selection.h"
+#include "engine/SoftEdge.h"
 #include "platform/ProductIdentity.h"
 #include "program/IntegerField.h"
 #include "program/SelectionHistory.h"
@@ -77,9 +78,24 @@ SelectionOptions TMainDlg::PassOptions() const {
     return options;
 }
 
-bool TMainDlg::ViewsNeedResults() const {
-    return resultSource_ == ResultSource::ChosenFiltered ||
-           (resultSource_ == ResultSource::Chosen && rule_ && rule_->Options().Feather > 0);
+const TBitmap32* TMainDlg::HeldCoverage() const {
+    if (!coverage_.IsEmpty()) {
+        return &coverage_;
+    }
+    return resultSource_ == ResultSource::ChosenFiltered ? &hardMask_ : nullptr;
+}
+
+void TMainDlg::PrepareCoverage() {
+    coverage_.Resize(0, 0);
+    if (!rule_ || rule_->Options().Feather == 0) {
+        return;
+    }
+    if (resultSource_ == ResultSource::ChosenFiltered) {
+        coverage_.CopyFrom(&hardMask_);
+    } else {
+        BuildHardMask(orgimg->Bitmap, *rule_, coverage_);
+    }
+    SoftenMask(coverage_, rule_->Options().Feather);
 }
 
 void TMainDlg::FilterChosen() {
@@ -89,9 +105,125 @@ void TMainDlg::FilterChosen() {
     }
     FilterMask(hardMask_);
     resultSource_ = ResultSource::ChosenFiltered;
+    RenderBitmap->Resize(0, 0);
+    MaskBitmap->Resize(0, 0);
     resultsBuilt_ = false;
-    BuildResults();
+    PrepareCoverage();
     ShowResult();
+}
+
+void TMainDlg::MakeResultsChosen() {
+    if (resultSource_ == ResultSource::Rule) {
+        rule_ = std::make_shared<const SelectionRule>(PassOptions());
+        resultSource_ = ResultSource::Chosen;
+    } else if (resultSource_ == ResultSource::Mask) {
+        // The filtered mask becomes the hard mask the chosen selection finishes.
+        hardMask_.CopyFrom(MaskBitmap.get());
+        rule_ = std::make_shared<const SelectionRule>(PassOptions());
+        resultSource_ = ResultSource::ChosenFiltered;
+        RenderBitmap->Resize(0, 0);
+        MaskBitmap->Resize(0, 0);
+    } else {
+        return;
+    }
+    resultsBuilt_ = false;
+    coverage_.Resize(0, 0);
+}
+
+// ---- Touch-up strokes ---------------------------------------------------------------------
+
+bool TMainDlg::HasStrokes() const {
+    return Strokes() != nullptr;
+}
+
+const BrushOverlay* TMainDlg::Strokes() const {
+    // Strokes painted on a picture of another size (the working copy changed) do not apply.
+    if (brush_.IsEmpty() || brush_.Width() != orgimg->Bitmap.Width() ||
+        brush_.Height() != orgimg->Bitmap.Height()) {
+        return nullptr;
+    }
+    return &brush_;
+}
+
+void TMainDlg::BeginStroke(BrushMode mode, double radius, double softness) {
+    stroking_ = false;
+    if (RenderLock || resultSource_ == ResultSource::Held || orgimg->Bitmap.IsEmpty()) {
+        return;
+    }
+    if (brush_.Width() != orgimg->Bitmap.Width() || brush_.Height() != orgimg->Bitmap.Height()) {
+        brush_.Reset(orgimg->Bitmap.Width(), orgimg->Bitmap.Height());
+        ReplayStrokes(strokeCount_);
+    }
+    MakeResultsChosen();
+    // A stroke after an undo takes the place of the strokes undone.
+    strokes_.resize(strokeCount_);
+    strokes_.push_back(BrushStroke{mode, radius, std::min(softness, radius), false, {}});
+    ++strokeCount_;
+    stroking_ = true;
+}
+
+void TMainDlg::PaintStroke(const std::vector<std::pair<double, double>>& points) {
+    if (!stroking_ || points.empty()) {
+        return;
+    }
+    BrushStroke& stroke = strokes_.back();
+    for (const auto& [x, y] : points) {
+        brush_.PaintDisc(x, y, stroke.Radius, stroke.Softness, stroke.Mode);
+        stroke.Discs.emplace_back(x, y);
+    }
+    StrokesChanged();
+}
+
+void TMainDlg::EndStroke() {
+    if (!stroking_) {
+        return;
+    }
+    stroking_ = false;
+    History->StrokesChanged();
+}
+
+void TMainDlg::ClearStrokes() {
+    if (stroking_ || !HasStrokes()) {
+        return;
+    }
+    strokes_.resize(strokeCount_);
+    strokes_.push_back(BrushStroke{BrushMode::Keep, 1, 0, true, {}});
+    ++strokeCount_;
+    brush_.Clear();
+    StrokesChanged();
+    History->StrokesChanged();
+}
+
+void TMainDlg::ReplayStrokes(std::size_t count) {
+    count = std::min(count, strokes_.size());
+    brush_.Clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const BrushStroke& stroke = strokes_[i];
+        if (stroke.Clears) {
+            brush_.Clear();
+        }
+        for (const auto& [x, y] : stroke.Discs) {
+            brush_.PaintDisc(x, y, stroke.Radius, stroke.Softness, stroke.Mode);
+        }
+    }
+    strokeCount_ = count;
+}
+
+void TMainDlg::StrokesChanged() {
+    // The views sample the strokes as they lie; the full results follow when read.
+    if (resultSource_ == ResultSource::Chosen || resultSource_ == ResultSource::ChosenFiltered) {
+        RenderBitmap->Resize(0, 0);
+        MaskBitmap->Resize(0, 0);
+        resultsBuilt_ = false;
+        ShowResult();
+    }
+}
+
+void TMainDlg::ForgetStrokes() {
+    stroking_ = false;
+    strokes_.clear();
+    strokeCount_ = 0;
+    brush_.Reset(0, 0);
 }
 
 void TMainDlg::SetChoice(const SelectionOptions& choice) {

@@ -76,6 +76,7 @@ void TMainDlg::BuildEditMenu() {
             for (const CentralColor& c : MoreColours) {
                 s.moreColours.push_back({c.Red, c.Green, c.Blue});
             }
+            s.strokes = StrokeCount();
             return s;
         },
         [this](const Selection& s) { RestoreSelection(s); }, this);
@@ -121,6 +122,9 @@ void TMainDlg::RestoreSelection(const Selection& selection) {
     }
     if (ZoomWindow != nullptr) {
         ZoomWindow->ShowChoice();
+    }
+    if (selection.strokes != StrokeCount()) {
+        ReplayStrokes(selection.strokes);
     }
     rbase_txt->SetValue(selection.red);
     gbase_txt->SetValue(selection.green);

@@ -17,6 +17,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
+#include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
@@ -25,6 +27,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace tintavo {
 
@@ -62,6 +66,14 @@ TZoomWindow::TZoomWindow(TMainDlg* owner) : QWidget(owner, Qt::Window), owner_(o
     layout->addWidget(Status);
     outer->addLayout(layout, 1);
     QWidget* panel = BuildPanel();
+    View->CurrentBrush = [this]() -> std::optional<TZoomView::Brush> {
+        const int mode = BrushBox->currentIndex();
+        if (mode <= 0) {
+            return std::nullopt;
+        }
+        const double radius = BrushRadius->value();
+        return TZoomView::Brush{mode == 2, radius, radius * BrushSoftness->value() / 100.0};
+    };
     outer->addWidget(panel);
     setFocusProxy(View);
     resize(640 + panel->sizeHint().width(), 480);
@@ -77,7 +89,7 @@ TZoomWindow::TZoomWindow(TMainDlg* owner) : QWidget(owner, Qt::Window), owner_(o
     // It follows whatever the left view shows, and the picture as read.
     for (TImage32* view : {owner->img, owner->orgimg}) {
         connect(view, &TImage32::ContentChanged, View, [this] {
-            View->update();
+            View->Redraw();
             View->ShowStatus();
         });
     }
@@ -112,6 +124,31 @@ QWidget* TZoomWindow::BuildPanel() {
     form->addRow(QStringLiteral("Soft edge"), SoftEdge);
     form->addRow(QStringLiteral("Grey"), GreyBox);
     form->addRow(QStringLiteral("Strength"), Strength);
+
+    // The touch-up brush: how it paints is the panel's own, not part of the selection.
+    BrushBox = new QComboBox(panel);
+    BrushBox->addItems({QStringLiteral("Off"), QStringLiteral("Keep"), QStringLiteral("Grey")});
+    BrushRadius = spin(1000, QStringLiteral(" px"));
+    BrushRadius->setMinimum(1);
+    BrushRadius->setValue(20);
+    BrushSoftness = spin(100, QStringLiteral(" %"));
+    BrushSoftness->setValue(50);
+    ClearStrokes = new QPushButton(QStringLiteral("Clear strokes"), panel);
+    auto* title = new QLabel(QStringLiteral("Touch-up brush"), panel);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    form->addRow(title);
+    form->addRow(QStringLiteral("Brush"), BrushBox);
+    form->addRow(QStringLiteral("Brush radius"), BrushRadius);
+    form->addRow(QStringLiteral("Brush softness"), BrushSoftness);
+    form->addRow(ClearStrokes);
+    connect(ClearStrokes, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { owner_->ClearStrokes(); }); });
+    connect(BrushBox, &QComboBox::currentIndexChanged, this, [this] {
+        View->setCursor(BrushBox->currentIndex() > 0 ? Qt::CrossCursor : Qt::ArrowCursor);
+        View->update();
+    });
     ShowChoice();
     for (QComboBox* box : {ModelBox, GreyBox}) {
         connect(box, &QComboBox::currentIndexChanged, this, [this] { ChoiceEdited(); });
@@ -270,7 +307,7 @@ void TZoomView::Clamp() {
 void TZoomView::FitToWindow() {
     fit_ = true;
     Clamp();
-    update();
+    Redraw();
     emit ZoomChanged();
     ShowStatus();
 }
@@ -285,7 +322,7 @@ void TZoomView::ZoomTo(double zoom, QPointF around) {
     zoom_ = std::clamp(zoom, MinZoom, MaxZoom);
     origin_ = at - around / zoom_;
     Clamp();
-    update();
+    Redraw();
     emit ZoomChanged();
     ShowStatus();
 }
@@ -309,7 +346,7 @@ std::optional<QPoint> TZoomView::PictureAt(QPointF point) const {
 void TZoomView::SetShowPicture(bool shown) {
     if (showPicture_ != shown) {
         showPicture_ = shown;
-        update();
+        Redraw();
     }
 }
 
@@ -327,7 +364,7 @@ void TZoomView::SetZoomText(const QString& text) {
         fit_ = true;
     }
     Clamp();
-    update();
+    Redraw();
 }
 
 void TZoomView::Render() {
@@ -366,21 +403,41 @@ void TZoomView::Render() {
     drawnRect_ = QRectF(x0 / ratio, y0 / ratio, (x1 - x0) / ratio, (y1 - y0) / ratio);
 }
 
+void TZoomView::Redraw() {
+    needsRender_ = true;
+    update();
+}
+
 void TZoomView::paintEvent(QPaintEvent* /*event*/) {
-    Render();
+    if (needsRender_ || renderedRatio_ != devicePixelRatioF()) {
+        needsRender_ = false;
+        renderedRatio_ = devicePixelRatioF();
+        Render();
+    }
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Dark));
-    if (drawn_.IsEmpty()) {
-        return;
+    if (!drawn_.IsEmpty()) {
+        QImage image(reinterpret_cast<const uchar*>(drawn_.Bits()), drawn_.Width(), drawn_.Height(),
+                     static_cast<qsizetype>(drawn_.Width()) * 4, QImage::Format_RGB32);
+        image.setDevicePixelRatio(devicePixelRatioF());
+        painter.drawImage(drawnRect_.topLeft(), image);
     }
-    QImage image(reinterpret_cast<const uchar*>(drawn_.Bits()), drawn_.Width(), drawn_.Height(),
-                 static_cast<qsizetype>(drawn_.Width()) * 4, QImage::Format_RGB32);
-    image.setDevicePixelRatio(devicePixelRatioF());
-    painter.drawImage(drawnRect_.topLeft(), image);
+    // The brush's outline under the pointer, drawn twice so it shows on light and dark.
+    const std::optional<Brush> brush = CurrentBrush ? CurrentBrush() : std::nullopt;
+    if (brush && rect().contains(lastPointer_.toPoint()) && !spaceHeld_) {
+        const double r = std::max(brush->Radius * Zoom(), 1.0);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(QColor(0, 0, 0, 160), 3));
+        painter.drawEllipse(lastPointer_, r, r);
+        painter.setPen(QPen(brush->Grey ? QColor(200, 200, 200) : QColor(255, 255, 255), 1));
+        painter.drawEllipse(lastPointer_, r, r);
+    }
 }
 
 void TZoomView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    needsRender_ = true;
     Clamp();
     ShowStatus();
 }
@@ -396,8 +453,22 @@ void TZoomView::wheelEvent(QWheelEvent* event) {
 void TZoomView::mousePressEvent(QMouseEvent* event) {
     const QPointF at = event->position();
     lastPan_ = at;
+    const std::optional<Brush> brush =
+        event->button() == Qt::LeftButton && !spaceHeld_ && CurrentBrush &&
+                !(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier))
+            ? CurrentBrush()
+            : std::nullopt;
     if (event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && spaceHeld_)) {
         panning_ = true;
+    } else if (brush) {
+        RunHandler([&] {
+            owner_->BeginStroke(brush->Grey ? BrushMode::Grey : BrushMode::Keep, brush->Radius,
+                                brush->Softness);
+            painting_ = true;
+            strokeRadius_ = brush->Radius;
+            lastDisc_ = PicturePoint(at);
+            owner_->PaintStroke({{lastDisc_.x(), lastDisc_.y()}});
+        });
     } else if (event->button() == Qt::LeftButton) {
         pressedAt_ = at;
         pressModifiers_ = event->modifiers();
@@ -410,6 +481,13 @@ void TZoomView::mousePressEvent(QMouseEvent* event) {
 void TZoomView::mouseMoveEvent(QMouseEvent* event) {
     const QPointF at = event->position();
     Probe(at);
+    if (CurrentBrush && CurrentBrush()) {
+        update(); // the outline follows the pointer
+    }
+    if (painting_) {
+        StrokeTo(at);
+        return;
+    }
     if (!panning_ && pressedAt_) {
         const QPointF moved = at - *pressedAt_;
         panning_ = std::hypot(moved.x(), moved.y()) > ClickSlop;
@@ -421,6 +499,12 @@ void TZoomView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TZoomView::mouseReleaseEvent(QMouseEvent* event) {
+    if (painting_ && event->button() == Qt::LeftButton) {
+        StrokeTo(event->position());
+        painting_ = false;
+        RunHandler([&] { owner_->EndStroke(); });
+        return;
+    }
     if (event->button() == Qt::LeftButton && pressedAt_ && !panning_) {
         const QPointF at = *pressedAt_;
         pressedAt_.reset();
@@ -473,7 +557,33 @@ void TZoomView::keyReleaseEvent(QKeyEvent* event) {
 void TZoomView::PanBy(QPointF delta) {
     origin_ -= delta / Zoom();
     Clamp();
-    update();
+    Redraw();
+}
+
+QPointF TZoomView::PicturePoint(QPointF point) const {
+    return origin_ + point / Zoom() - QPointF(0.5, 0.5);
+}
+
+void TZoomView::StrokeTo(QPointF point) {
+    // Discs a quarter of the radius apart (at least half a pixel) make a stroke without gaps
+    // however fast the pointer moves.
+    const QPointF target = PicturePoint(point);
+    const double spacing = std::max(strokeRadius_ / 4, 0.5);
+    const QPointF delta = target - lastDisc_;
+    const double length = std::hypot(delta.x(), delta.y());
+    const auto steps = static_cast<int>(std::min(std::floor(length / spacing), 100000.0));
+    if (steps <= 0) {
+        return;
+    }
+    std::vector<std::pair<double, double>> discs;
+    discs.reserve(static_cast<std::size_t>(steps));
+    const QPointF step = delta * (spacing / length);
+    for (int i = 1; i <= steps; ++i) {
+        const QPointF disc = lastDisc_ + step * i;
+        discs.emplace_back(disc.x(), disc.y());
+    }
+    lastDisc_ += step * steps;
+    RunHandler([&] { owner_->PaintStroke(discs); });
 }
 
 void TZoomView::Pick(QPointF point, Qt::KeyboardModifiers modifiers) {

@@ -5,10 +5,12 @@
 #include <QPointF>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class QComboBox;
 class QLabel;
+class QPushButton;
 class QSpinBox;
 class QTimer;
 
@@ -31,7 +33,10 @@ class TZoomView;
 // nearest to it leaves them.
 //
 // A side panel chooses the selection: the colour model and its tolerances, the soft edge,
-// the grey and the strength. A change renders as a threshold change does.
+// the grey and the strength. A change renders as a threshold change does. Its touch-up brush,
+// when set to "Keep" or "Grey", turns a left press and drag into a stroke painted onto the
+// selection (radius in picture pixels, softness a share of the radius); the middle button
+// and Space still pan, the right button still sets the Central Color.
 class TZoomWindow : public QWidget {
     Q_OBJECT
 public:
@@ -58,6 +63,10 @@ public:
     QSpinBox* SoftEdge = nullptr;
     QComboBox* GreyBox = nullptr; // "Average", "Luminance"
     QSpinBox* Strength = nullptr;
+    QComboBox* BrushBox = nullptr; // "Off", "Keep", "Grey"
+    QSpinBox* BrushRadius = nullptr;
+    QSpinBox* BrushSoftness = nullptr;
+    QPushButton* ClearStrokes = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -103,6 +112,16 @@ public:
     void SetShowPicture(bool shown);
     // The status line for the pointer where it last was (the zoom alone outside the picture).
     void ShowStatus();
+    // Draws again from what the left view shows (a move of the brush outline alone only
+    // repaints).
+    void Redraw();
+    // The brush the panel sets, if any: a left press paints with it.
+    struct Brush {
+        bool Grey = false;
+        double Radius = 20;
+        double Softness = 10;
+    };
+    std::function<std::optional<Brush>()> CurrentBrush;
 
     // Settings text of the zoom ("fit" or the number) and back.
     QString ZoomText() const;
@@ -129,6 +148,9 @@ private:
     void Pick(QPointF point, Qt::KeyboardModifiers modifiers);
     void Probe(QPointF point);
     void Render();
+    // The picture point (pixel centres at whole numbers) under a view point.
+    QPointF PicturePoint(QPointF point) const;
+    void StrokeTo(QPointF point);
 
     TMainDlg* owner_;
     bool fit_ = true;
@@ -143,6 +165,12 @@ private:
     bool panning_ = false;
     QPointF lastPan_;
     QPointF lastPointer_{-1, -1};
+    bool needsRender_ = true;
+    double renderedRatio_ = 0;
+    // A stroke under way: the radius it paints with and its last disc.
+    bool painting_ = false;
+    double strokeRadius_ = 0;
+    QPointF lastDisc_;
     TBitmap32 drawn_;
     TBitmap32 fine_;
     QRectF drawnRect_;
