@@ -3,6 +3,7 @@
 // test.
 
 #include "common/TestSandbox.h"
+#include "engine/BrushOverlay.h"
 #include "engine/JpegWriter.h"
 #include "engine/MaskFilter.h"
 #include "engine/PictureReader.h"
@@ -39,13 +40,17 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
+#include <algorithm>
+#include <cmath>
 #include <deque>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -89,6 +94,38 @@ bool SameBitmap(const TBitmap32& a, const TBitmap32& b) {
         }
     }
     return true;
+}
+
+// A red ball lit from the right (a quarter of its brightness at its left edge) and a blue
+// square, on mid grey.
+QString WriteBall(const fs::path& path) {
+    TBitmap32 picture;
+    picture.Resize(240, 160);
+    for (int y = 0; y < 160; ++y) {
+        for (int x = 0; x < 240; ++x) {
+            TColor32 col = 0xFF808080u;
+            if (std::hypot(x - 120, y - 80) <= 60) {
+                const double k = 0.25 + 0.75 * (x - 60) / 120.0;
+                col = 0xFF000000u | static_cast<TColor32>(250 * k) << 16 |
+                      static_cast<TColor32>(30 * k) << 8 | static_cast<TColor32>(20 * k);
+            } else if (x >= 8 && x < 40 && y >= 8 && y < 40) {
+                col = 0xFF1E3CC8u;
+            }
+            picture.SetPixelAt(x, y, col);
+        }
+    }
+    WriteJpegFile(picture, path);
+    return QString::fromStdString(path.string());
+}
+
+int CountKept(const TBitmap32& mask, const std::function<bool(int, int)>& where) {
+    int kept = 0;
+    for (int y = 0; y < mask.Height(); ++y) {
+        for (int x = 0; x < mask.Width(); ++x) {
+            kept += where(x, y) && mask.PixelAt(x, y) == MaskKept ? 1 : 0;
+        }
+    }
+    return kept;
 }
 
 TBitmap32 Copy(const TBitmap32& source) {
@@ -166,6 +203,29 @@ class MainDlgTest : public QObject {
         TBitmap32 mask;
         RenderPixels(dlg_->orgimg->Bitmap, CentralColor{r, g, b}, Thresholds{t, t, t}, render,
                      mask);
+        return render;
+    }
+
+    // The zoom window at 100 %, and the view point over a picture pixel.
+    TZoomView* ZoomAtOneToOne() {
+        dlg_->ZoomWindow1Click();
+        TZoomView* view = dlg_->ZoomWindow->View;
+        QTest::keyClick(view, Qt::Key_1);
+        view->grab();
+        return view;
+    }
+    static QPointF Over(TZoomView* view, int x, int y) {
+        return view->DrawnRect().topLeft() + QPointF(x + 0.5, y + 0.5);
+    }
+    static void Click(TZoomView* view, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
+        SendMouse(view, QEvent::MouseMove, at, Qt::NoButton);
+        SendMouse(view, QEvent::MouseButtonPress, at, Qt::LeftButton, modifiers);
+        SendMouse(view, QEvent::MouseButtonRelease, at, Qt::LeftButton, modifiers);
+    }
+    TBitmap32 ExpectedSelection(const BrushOverlay* brush = nullptr) const {
+        TBitmap32 render;
+        TBitmap32 mask;
+        RenderSelection(dlg_->orgimg->Bitmap, dlg_->PassOptions(), render, mask, brush);
         return render;
     }
 
@@ -491,9 +551,10 @@ private slots:
     }
 
     // A pointer event as the zoom window's picture area receives it.
-    static void SendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButton button) {
+    static void SendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButton button,
+                          Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
-        QMouseEvent event(type, at, view->mapToGlobal(at), button, held, Qt::NoModifier);
+        QMouseEvent event(type, at, view->mapToGlobal(at), button, held, modifiers);
         QCoreApplication::sendEvent(view, &event);
     }
 
@@ -612,6 +673,140 @@ private slots:
         zoom->close();
         dlg_ = std::make_unique<TMainDlg>();
         QVERIFY(dlg_->Choice.Model == ColourModel::Hue);
+    }
+
+    // One Hue pick keeps the ball from its shadow to its light, the RGB box far less, no grey
+    // is kept, and the export is the chosen selection's.
+    void hueKeepsTheShadedBallWhole() {
+        Load(WriteBall(root() / "ball.jpg"));
+        TZoomView* view = ZoomAtOneToOne();
+        Click(view, Over(view, 150, 80));
+        const auto inBall = [](int x, int y) { return std::hypot(x - 120, y - 80) <= 57; };
+        const auto onGrey = [](int x, int y) {
+            return std::hypot(x - 120, y - 80) >= 64 && (x >= 44 || y >= 44);
+        };
+        int area = 0;
+        for (int y = 0; y < 160; ++y) {
+            for (int x = 0; x < 240; ++x) {
+                area += inBall(x, y) ? 1 : 0;
+            }
+        }
+        const int byBox = CountKept(Mask(), inBall);
+        dlg_->ZoomWindow->ModelBox->setCurrentIndex(1);
+        const int byHue = CountKept(Mask(), inBall);
+        QVERIFY2(byHue >= area * 97 / 100, qPrintable(QString::number(byHue)));
+        QVERIFY2(byBox < area * 60 / 100, qPrintable(QString::number(byBox)));
+        QCOMPARE(CountKept(Mask(), onGrey), 0);
+        QVERIFY(SameBitmap(Render(), ExpectedSelection()));
+        QVERIFY(ShowsInLeftView(Render()));
+        const fs::path out = root() / "hue.jpg";
+        Choose(QString::fromStdString(out.string()));
+        dlg_->save_btnClick();
+        const std::vector<std::uint8_t> expected = EncodeJpeg(ExpectedSelection());
+        QCOMPARE(test::readFile(out), std::string(expected.begin(), expected.end()));
+    }
+
+    // Shift+press adds a kept colour, Ctrl+press takes the nearest away; the soft edge and
+    // the filter work on the chosen selection, and the views show its results.
+    void severalColoursSoftEdgeAndFilter() {
+        Load(WriteBall(root() / "ball.jpg"));
+        TZoomView* view = ZoomAtOneToOne();
+        Click(view, Over(view, 150, 80));
+        QCOMPARE(dlg_->MoreColours.size(), std::size_t{0});
+        Click(view, Over(view, 24, 24), Qt::ShiftModifier);
+        QCOMPARE(dlg_->PassOptions().Colours.size(), std::size_t{2});
+        QCOMPARE(Mask().PixelAt(24, 24), MaskKept);
+        QCOMPARE(Mask().PixelAt(150, 80), MaskKept);
+        QVERIFY(SameBitmap(Render(), ExpectedSelection()));
+
+        dlg_->ZoomWindow->SoftEdge->setValue(6);
+        QVERIFY(SameBitmap(Render(), ExpectedSelection()));
+        QVERIFY(ShowsInLeftView(Render()));
+        const TColor32 edge = Mask().PixelAt(8, 24); // on the square's left edge
+        QVERIFY(edge != MaskKept && edge != MaskGreyed);
+
+        dlg_->filter_btnClick();
+        TBitmap32 hard;
+        BuildHardMask(dlg_->orgimg->Bitmap, SelectionRule(dlg_->PassOptions()), hard);
+        FilterMask(hard);
+        TBitmap32 render;
+        TBitmap32 mask;
+        FinishSelection(dlg_->orgimg->Bitmap, hard, dlg_->PassOptions(), nullptr, render, mask);
+        QVERIFY(SameBitmap(Render(), render));
+        QVERIFY(SameBitmap(Mask(), mask));
+        dlg_->showmask_btnClick();
+        QVERIFY(ShowsInLeftView(mask));
+        dlg_->showpic_btnClick();
+
+        Click(view, Over(view, 24, 24), Qt::ControlModifier);
+        QCOMPARE(dlg_->PassOptions().Colours.size(), std::size_t{1});
+        QVERIFY(Mask().PixelAt(24, 24) == MaskGreyed);
+        QVERIFY(SameBitmap(Render(), ExpectedSelection()));
+    }
+
+    // A stroke greys (or keeps) what it covers, stays across renders, filters and undo steps
+    // of other kinds, is an undo step itself, is exported, and goes with the next Load.
+    void brushStrokesStayUntilTheNextLoad() {
+        const QString ball = WriteBall(root() / "ball.jpg");
+        Load(ball);
+        TZoomView* view = ZoomAtOneToOne();
+        Click(view, Over(view, 150, 80));
+        const TBitmap32 unpainted = Copy(Render());
+        TZoomWindow* zoom = dlg_->ZoomWindow;
+        zoom->BrushBox->setCurrentIndex(2); // grey
+        zoom->BrushRadius->setValue(6);
+        zoom->BrushSoftness->setValue(0);
+        const int steps = dlg_->History->Stack().count();
+        const int renders = Renders();
+        SendMouse(view, QEvent::MouseButtonPress, Over(view, 150, 80), Qt::LeftButton);
+        SendMouse(view, QEvent::MouseMove, Over(view, 170, 80), Qt::LeftButton);
+        SendMouse(view, QEvent::MouseButtonRelease, Over(view, 170, 80), Qt::LeftButton);
+        QCOMPARE(Renders(), renders); // painting needs no pass
+        QCOMPARE(dlg_->History->Stack().count(), steps + 1);
+        QCOMPARE(dlg_->rbase_txt->Value(), static_cast<int>(RedOf(unpainted.PixelAt(150, 80))));
+        const auto painted = [&] {
+            return Mask().PixelAt(160, 80) == MaskGreyed && Mask().PixelAt(150, 86) == MaskGreyed &&
+                   Mask().PixelAt(160, 90) == MaskKept &&
+                   Render().PixelAt(220, 140) == unpainted.PixelAt(220, 140);
+        };
+        QVERIFY(painted());
+        QVERIFY(ShowsInLeftView(Render()));
+
+        // A render and a filter keep it; undo takes it away only at its own step.
+        dlg_->dist_r->setValue(60);
+        QVERIFY(painted());
+        QVERIFY(ShowsInLeftView(Render()));
+        dlg_->filter_btnClick();
+        QVERIFY(painted());
+        const fs::path out = root() / "painted.jpg";
+        Choose(QString::fromStdString(out.string()));
+        dlg_->save_btnClick();
+        const std::vector<std::uint8_t> expected = EncodeJpeg(Render());
+        QCOMPARE(test::readFile(out), std::string(expected.begin(), expected.end()));
+        dlg_->Undo1Click(); // the filter
+        dlg_->Undo1Click(); // the threshold
+        QVERIFY(painted());
+        dlg_->Undo1Click(); // the stroke
+        QVERIFY(SameBitmap(Render(), unpainted));
+        dlg_->Redo1Click();
+        QVERIFY(painted());
+
+        // Keep paints colour back onto the grey background; Clear takes every stroke away.
+        zoom->BrushBox->setCurrentIndex(1);
+        SendMouse(view, QEvent::MouseButtonPress, Over(view, 20, 140), Qt::LeftButton);
+        SendMouse(view, QEvent::MouseButtonRelease, Over(view, 20, 140), Qt::LeftButton);
+        QCOMPARE(Mask().PixelAt(20, 140), MaskKept);
+        zoom->ClearStrokes->click();
+        QVERIFY(SameBitmap(Render(), unpainted));
+        QCOMPARE(Mask().PixelAt(160, 80), MaskKept);
+        dlg_->Undo1Click();
+        QCOMPARE(Mask().PixelAt(20, 140), MaskKept);
+
+        // A load starts with no strokes: the written render, byte for byte.
+        Load(ball);
+        QVERIFY(!dlg_->HasStrokes());
+        QCOMPARE(Mask().PixelAt(160, 80), MaskKept);
+        QVERIFY(SameBitmap(Render(), unpainted));
     }
 
     void probeMapsViewPointsToPicturePixels() {
