@@ -3,7 +3,8 @@
 // step up to the repainted left view, and up to the repainted zoom window at fit and at
 // 100 %, each as a ratio to one decode of the same photograph measured in the same run; the
 // longest single step of the GUI thread; and what the window holds per picture pixel after
-// loading and rendering, beyond what it held before. The photographs are generated once into
+// loading and rendering, beyond what it held before; then the same step with the Hue model,
+// hard and with a soft edge, and one brush disc. The photographs are generated once into
 // the build folder.
 
 #include "engine/JpegWriter.h"
@@ -17,8 +18,10 @@
 #include "PhotoMaker.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 
 #include <malloc.h>
@@ -173,6 +176,38 @@ void Measure(std::int32_t width, std::int32_t height) {
                 fit.median, fit.median / decode, actual.median, actual.median / decode,
                 longestWithoutZoom, longest,
                 (static_cast<double>(after) - static_cast<double>(before)) / pixels);
+
+    // The chosen selections: Hue with a hard edge and with a soft one, each a slider step
+    // (the thresholds take no part in Hue, but a step still runs the pass), and one brush disc
+    // to the repainted zoom window.
+    window.ZoomWindow->View->FitToWindow();
+    window.ZoomWindow->ModelBox->setCurrentIndex(1);
+    QApplication::processEvents();
+    const Steps hue = TimeSteps(window, window.img, longest);
+    window.ZoomWindow->SoftEdge->setValue(10);
+    QApplication::processEvents();
+    const Steps soft = TimeSteps(window, window.img, longest);
+    std::vector<double> discs;
+    PaintCounter counter;
+    window.ZoomWindow->View->installEventFilter(&counter);
+    window.BeginStroke(tintavo::BrushMode::Grey, 20, 10);
+    for (int i = 0; i < 31; ++i) {
+        const int paints = counter.paints;
+        QElapsedTimer timer;
+        timer.start();
+        window.PaintStroke({{width / 2.0 + i * 5, height / 2.0}});
+        while (counter.paints == paints) {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        discs.push_back(Milliseconds(timer));
+    }
+    window.EndStroke();
+    window.ZoomWindow->View->removeEventFilter(&counter);
+    std::printf("%5.1f MP: Hue slider step %.2f ms = %.4f decode; with a 10 px soft edge "
+                "%.2f ms = %.4f decode; a brush disc to the repainted zoom window %.2f ms = "
+                "%.4f decode\n",
+                pixels / 1e6, hue.median, hue.median / decode, soft.median, soft.median / decode,
+                Median(discs), Median(discs) / decode);
     std::fflush(stdout);
 }
 
