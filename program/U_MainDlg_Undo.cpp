@@ -100,10 +100,13 @@ void TMainDlg::BuildEditMenu() {
 }
 
 void TMainDlg::Undo1Click() {
+    // A stroke still under way (the keys pressed while painting) is a step first.
+    EndStroke();
     History->Stack().undo();
 }
 
 void TMainDlg::Redo1Click() {
+    EndStroke();
     History->Stack().redo();
 }
 

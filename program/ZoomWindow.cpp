@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -41,6 +42,8 @@ constexpr int MaxReduction = 2;
 
 constexpr char PlaceSetting[] = "ZoomWindowPlace";
 constexpr char ZoomSetting[] = "ZoomWindowZoom";
+constexpr char BrushRadiusSetting[] = "BrushRadius";
+constexpr char BrushSoftnessSetting[] = "BrushSoftness";
 
 QString ReadSetting(const char* name) {
     return QString::fromStdString(ReadProductString(ApplicationTitle, name));
@@ -130,9 +133,19 @@ QWidget* TZoomWindow::BuildPanel() {
     BrushBox->addItems({QStringLiteral("Off"), QStringLiteral("Keep"), QStringLiteral("Grey")});
     BrushRadius = spin(1000, QStringLiteral(" px"));
     BrushRadius->setMinimum(1);
-    BrushRadius->setValue(20);
     BrushSoftness = spin(100, QStringLiteral(" %"));
-    BrushSoftness->setValue(50);
+    // The brush's size and softness are remembered; it starts switched off, so that a click
+    // always does what it did before the brush was chosen.
+    const auto kept = [](const char* name, int fallback, QSpinBox* box) {
+        bool ok = false;
+        const int value = ReadSetting(name).toInt(&ok);
+        box->setValue(ok && value >= box->minimum() && value <= box->maximum() ? value : fallback);
+        connect(box, &QSpinBox::valueChanged, box, [name](int v) {
+            (void)KeepProductString(ApplicationTitle, name, std::to_string(v));
+        });
+    };
+    kept(BrushRadiusSetting, 20, BrushRadius);
+    kept(BrushSoftnessSetting, 50, BrushSoftness);
     ClearStrokes = new QPushButton(QStringLiteral("Clear strokes"), panel);
     auto* title = new QLabel(QStringLiteral("Touch-up brush"), panel);
     QFont bold = title->font();
@@ -249,6 +262,7 @@ void TZoomWindow::closeEvent(QCloseEvent* event) {
 
 void TZoomWindow::hideEvent(QHideEvent* event) {
     keepTimer_->stop();
+    View->FinishStroke(); // no release reaches a hidden window
     QWidget::hideEvent(event);
 }
 
@@ -498,11 +512,17 @@ void TZoomView::mouseMoveEvent(QMouseEvent* event) {
     lastPan_ = at;
 }
 
+void TZoomView::FinishStroke() {
+    if (painting_) {
+        painting_ = false;
+        RunHandler([this] { owner_->EndStroke(); });
+    }
+}
+
 void TZoomView::mouseReleaseEvent(QMouseEvent* event) {
     if (painting_ && event->button() == Qt::LeftButton) {
         StrokeTo(event->position());
-        painting_ = false;
-        RunHandler([&] { owner_->EndStroke(); });
+        FinishStroke();
         return;
     }
     if (event->button() == Qt::LeftButton && pressedAt_ && !panning_) {

@@ -122,6 +122,8 @@ public:
         double Softness = 10;
     };
     std::function<std::optional<Brush>()> CurrentBrush;
+    // Ends a stroke under way as its release would.
+    void FinishStroke();
 
     // Settings text of the zoom ("fit" or the number) and back.
     QString ZoomText() const;

@@ -807,6 +807,13 @@ private slots:
         QVERIFY(!dlg_->HasStrokes());
         QCOMPARE(Mask().PixelAt(160, 80), MaskKept);
         QVERIFY(SameBitmap(Render(), unpainted));
+        // The brush's size and softness outlive the window; it starts switched off.
+        zoom->close();
+        dlg_ = std::make_unique<TMainDlg>();
+        dlg_->ZoomWindow1Click();
+        QCOMPARE(dlg_->ZoomWindow->BrushRadius->value(), 6);
+        QCOMPARE(dlg_->ZoomWindow->BrushSoftness->value(), 0);
+        QCOMPARE(dlg_->ZoomWindow->BrushBox->currentIndex(), 0);
     }
 
     void probeMapsViewPointsToPicturePixels() {
