@@ -79,6 +79,9 @@ SelectionOptions TMainDlg::PassOptions() const {
 }
 
 const TBitmap32* TMainDlg::HeldCoverage() const {
+    if (resultSource_ != ResultSource::Chosen && resultSource_ != ResultSource::ChosenFiltered) {
+        return nullptr;
+    }
     if (!coverage_.IsEmpty()) {
         return &coverage_;
     }
@@ -113,13 +116,17 @@ void TMainDlg::FilterChosen() {
 }
 
 void TMainDlg::MakeResultsChosen() {
+    // The rule of the last pass, not a Central Color typed since and not yet rendered.
+    SelectionOptions options = PassOptions();
+    options.Colours.assign(1, ruleCc_);
+    options.Box = ruleThresholds_;
     if (resultSource_ == ResultSource::Rule) {
-        rule_ = std::make_shared<const SelectionRule>(PassOptions());
+        rule_ = std::make_shared<const SelectionRule>(options);
         resultSource_ = ResultSource::Chosen;
     } else if (resultSource_ == ResultSource::Mask) {
         // The filtered mask becomes the hard mask the chosen selection finishes.
         hardMask_.CopyFrom(MaskBitmap.get());
-        rule_ = std::make_shared<const SelectionRule>(PassOptions());
+        rule_ = std::make_shared<const SelectionRule>(options);
         resultSource_ = ResultSource::ChosenFiltered;
         RenderBitmap->Resize(0, 0);
         MaskBitmap->Resize(0, 0);
