@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -76,6 +77,19 @@ const std::array<double, 256>& LinearTable() {
             const double v = i / 255.0;
             t[static_cast<std::size_t>(i)] =
                 v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The same values rounded to float, for the estimate below.
+const std::array<float, 256>& LinearFloatTable() {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> t{};
+        const auto& lin = LinearTable();
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            t[i] = static_cast<float>(lin[i]);
         }
         return t;
     }();
@@ -276,13 +290,29 @@ struct SelectionRule::Impl {
     std::vector<std::int32_t> Hues;
     std::vector<Lab> Labs;
     double RadiusSquared = 0;
-    // Perceptual: what each cell of the colour cube holds (CellNone, CellAll, or mixed), and
-    // for a mixed cell, once a pixel has needed it, one bit per colour in it (bit
-    // (r & 3) << 4 | (g & 3) << 2 | (b & 3)) set when the colour is kept. Filled while the
-    // rule is used, from any thread: a cell worked out twice at once comes out the same.
-    enum : std::uint8_t { CellNone = 0, CellAll = 1, CellMixed = 2, CellWorkedOut = 3 };
-    std::unique_ptr<std::atomic<std::uint8_t>[]> CellState;
+    // Perceptual: one bit per colour of each cell of the colour cube (bit
+    // (r & 3) << 4 | (g & 3) << 2 | (b & 3)), set when the colour is kept, so that a pixel
+    // costs one load. A cell that its bounds do not settle holds CellPending until a pixel
+    // first needs it, and is then worked out colour by colour. Filled while the rule is used,
+    // from any thread: a cell worked out twice at once comes out the same, and a word is
+    // written whole. A worked-out cell whose bits happen to equal CellPending is marked in
+    // CellWorkedOut, which is read only when a word holds that value.
+    static constexpr std::uint64_t CellPending = 0xA5A55A5AA5A55A5Aull;
     std::unique_ptr<std::atomic<std::uint64_t>[]> CellKept;
+    std::unique_ptr<std::atomic<bool>[]> CellWorkedOut;
+    // For each kept colour, the box of channel values of the cells it may keep colours of:
+    // a pixel outside every box is not kept, whatever its cell.
+    // Low and high corners as pixels, repeated for the four lanes.
+    struct alignas(16) LaneBox {
+        std::uint32_t Low[4];
+        std::uint32_t High[4];
+    };
+    std::vector<LaneBox> Reach;
+    // The kept colours in float, and the squared radius narrowed and widened by the most the
+    // float estimate of a distance can be off, with room to spare.
+    std::vector<std::array<float, 3>> FloatLabs;
+    float SurelyInSquared = -1;
+    float SurelyOutSquared = 0;
     bool PlainGrey = true; // Average at full strength: Desaturate
 
     static std::uint32_t BitOf(TColor32 col) {
@@ -319,37 +349,118 @@ struct SelectionRule::Impl {
         return false;
     }
 
+    bool KeepsExactly(std::uint32_t r, std::uint32_t g, std::uint32_t b) const {
+        const Lab lab = LabOf(r, g, b);
+        return std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
+            return DistanceSquared(lab, centre) <= RadiusSquared;
+        });
+    }
+
     std::uint64_t WorkOutCell(std::size_t cell) const {
         const auto r0 = static_cast<std::uint32_t>(cell >> 12) << CellBits;
         const auto g0 = static_cast<std::uint32_t>((cell >> 6) & 63u) << CellBits;
         const auto b0 = static_cast<std::uint32_t>(cell & 63u) << CellBits;
         std::uint64_t bits = 0;
-        for (std::uint32_t k = 0; k < 64; ++k) {
-            const Lab lab = LabOf(r0 + (k >> 4), g0 + ((k >> 2) & 3u), b0 + (k & 3u));
-            const bool kept = std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
-                return DistanceSquared(lab, centre) <= RadiusSquared;
-            });
+        std::uint64_t unsure = ~std::uint64_t{0};
+#if defined(__SSE2__)
+        EstimateCell(r0, g0, b0, bits, unsure);
+#endif
+        // Only the colours the estimate leaves open are computed exactly.
+        for (; unsure != 0; unsure &= unsure - 1) {
+            const auto k = static_cast<std::uint32_t>(std::countr_zero(unsure));
+            const bool kept = KeepsExactly(r0 + (k >> 4), g0 + ((k >> 2) & 3u), b0 + (k & 3u));
             bits |= std::uint64_t{kept} << k;
+        }
+        return bits;
+    }
+
+    std::uint64_t SettleCell(std::size_t cell) const {
+        if (CellWorkedOut[cell].load(std::memory_order_acquire)) {
+            return CellKept[cell].load(std::memory_order_relaxed);
+        }
+        const std::uint64_t bits = WorkOutCell(cell);
+        CellKept[cell].store(bits, std::memory_order_relaxed);
+        if (bits == CellPending) {
+            CellWorkedOut[cell].store(true, std::memory_order_release);
         }
         return bits;
     }
 
     bool KeepsPerceptual(TColor32 col) const {
         const std::size_t cell = CellOf(col);
-        const std::uint8_t state = CellState[cell].load(std::memory_order_acquire);
-        if (state < CellMixed) {
-            return state == CellAll;
-        }
-        std::uint64_t bits = 0;
-        if (state == CellWorkedOut) {
-            bits = CellKept[cell].load(std::memory_order_relaxed);
-        } else {
-            bits = WorkOutCell(cell);
-            CellKept[cell].store(bits, std::memory_order_relaxed);
-            CellState[cell].store(CellWorkedOut, std::memory_order_release);
+        std::uint64_t bits = CellKept[cell].load(std::memory_order_relaxed);
+        if (bits == CellPending) [[unlikely]] {
+            bits = SettleCell(cell);
         }
         return ((bits >> BitOf(col)) & 1u) != 0;
     }
+
+#if defined(__SSE2__)
+    // The cube roots of four positive floats: an inverse cube root guessed from the bits and
+    // refined by Newton steps (each squares the relative error), then v * y^2. Zero is raised
+    // to a tiny value whose root is far below the estimate's margin.
+    static __m128 CubeRootEstimate(__m128 v) {
+        v = _mm_max_ps(v, _mm_set1_ps(1e-18f));
+        const __m128i bits = _mm_castps_si128(v);
+        const __m128i third =
+            _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(bits), _mm_set1_ps(1.0f / 3.0f)));
+        __m128 y = _mm_castsi128_ps(_mm_sub_epi32(_mm_set1_epi32(0x54A21D2A), third));
+        const __m128 vThird = _mm_mul_ps(v, _mm_set1_ps(1.0f / 3.0f));
+        const __m128 fourThirds = _mm_set1_ps(4.0f / 3.0f);
+        for (int step = 0; step < 4; ++step) {
+            const __m128 y2 = _mm_mul_ps(y, y);
+            y = _mm_sub_ps(_mm_mul_ps(y, fourThirds), _mm_mul_ps(vThird, _mm_mul_ps(y2, y2)));
+        }
+        return _mm_mul_ps(v, _mm_mul_ps(y, y));
+    }
+
+    // The 64 colours of a cell in float, four blues at a time: `kept` gets the colours surely
+    // within the radius of a kept colour, `unsure` those too near its edge for the estimate.
+    void EstimateCell(std::uint32_t r0, std::uint32_t g0, std::uint32_t b0, std::uint64_t& kept,
+                      std::uint64_t& unsure) const {
+        const auto& lin = LinearFloatTable();
+        const __m128 lb = _mm_loadu_ps(&lin[b0]);
+        const auto mul = [](float m, __m128 v) { return _mm_mul_ps(_mm_set1_ps(m), v); };
+        const auto add = [](__m128 a, __m128 b) { return _mm_add_ps(a, b); };
+        const __m128 inSq = _mm_set1_ps(SurelyInSquared);
+        const __m128 outSq = _mm_set1_ps(SurelyOutSquared);
+        kept = 0;
+        unsure = 0;
+        for (std::uint32_t rg = 0; rg < 16; ++rg) {
+            const float lr = lin[r0 + (rg >> 2)];
+            const float lg = lin[g0 + (rg & 3u)];
+            const __m128 l = CubeRootEstimate(
+                add(_mm_set1_ps(0.4122214708f * lr + 0.5363325363f * lg), mul(0.0514459929f, lb)));
+            const __m128 m = CubeRootEstimate(
+                add(_mm_set1_ps(0.2119034982f * lr + 0.6806995451f * lg), mul(0.1073969566f, lb)));
+            const __m128 sc = CubeRootEstimate(
+                add(_mm_set1_ps(0.0883024619f * lr + 0.2817188376f * lg), mul(0.6299787005f, lb)));
+            const auto row = [&](int i) {
+                return add(add(mul(static_cast<float>(LabMatrix[i][0]), l),
+                               mul(static_cast<float>(LabMatrix[i][1]), m)),
+                           mul(static_cast<float>(LabMatrix[i][2]), sc));
+            };
+            const __m128 lab[3] = {row(0), row(1), row(2)};
+            __m128 in = _mm_setzero_ps();
+            __m128 near = _mm_setzero_ps();
+            for (const auto& centre : FloatLabs) {
+                __m128 d2 = _mm_setzero_ps();
+                for (int i = 0; i < 3; ++i) {
+                    const __m128 d =
+                        _mm_sub_ps(lab[i], _mm_set1_ps(centre[static_cast<std::size_t>(i)]));
+                    d2 = add(d2, _mm_mul_ps(d, d));
+                }
+                in = _mm_or_ps(in, _mm_cmple_ps(d2, inSq));
+                near = _mm_or_ps(near, _mm_cmplt_ps(d2, outSq));
+            }
+            const auto shift = rg << 2;
+            kept |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_ps(in))) << shift;
+            unsure |=
+                std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_ps(_mm_andnot_ps(in, near))))
+                << shift;
+        }
+    }
+#endif
 
     bool Keeps(TColor32 col) const {
         switch (Options.Model) {
@@ -384,9 +495,9 @@ struct SelectionRule::Impl {
     // Eight pixels at a time: the model's decision as lane masks, then the output. Each step
     // gives exactly what the scalar rule gives (the float divisions below are of integers
     // whose quotients lie too far from the next integer for rounding to cross it).
-    __m128i KeptBox(__m128i col) const {
+    static __m128i InBoxes(const std::vector<ChannelBox>& boxes, __m128i col) {
         __m128i kept = _mm_setzero_si128();
-        for (const ChannelBox& box : Boxes) {
+        for (const ChannelBox& box : boxes) {
             const __m128i low =
                 _mm_set1_epi32(static_cast<int>(box.Low[0] << 16 | box.Low[1] << 8 | box.Low[2]));
             const __m128i high = _mm_set1_epi32(
@@ -451,9 +562,29 @@ struct SelectionRule::Impl {
         k1 = _mm_unpackhi_epi16(kept, kept);
     }
 
-    __m128i KeptPerceptual(const TColor32* in) const {
-        return _mm_set_epi32(KeepsPerceptual(in[3]) ? -1 : 0, KeepsPerceptual(in[2]) ? -1 : 0,
-                             KeepsPerceptual(in[1]) ? -1 : 0, KeepsPerceptual(in[0]) ? -1 : 0);
+    // All ones in the lanes of the pixels within some reach box.
+    __m128i InReach(__m128i col) const {
+        __m128i in = _mm_setzero_si128();
+        for (const LaneBox& box : Reach) {
+            const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(box.Low));
+            const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(box.High));
+            const __m128i outside = _mm_or_si128(_mm_subs_epu8(low, col), _mm_subs_epu8(col, high));
+            in = _mm_or_si128(in, _mm_cmpeq_epi32(outside, _mm_setzero_si128()));
+        }
+        return in;
+    }
+
+    // The word and bit of each of four pixels in the table as one index, cell << 6 | bit.
+    static __m128i TableIndex(__m128i col) {
+        const auto part = [col](int shift, int mask) {
+            return _mm_and_si128(_mm_srli_epi32(col, shift), _mm_set1_epi32(mask));
+        };
+        const __m128i blue = _mm_slli_epi32(_mm_and_si128(col, _mm_set1_epi32(0xFC)), 4);
+        const __m128i green = _mm_slli_epi32(_mm_and_si128(col, _mm_set1_epi32(0xFC00)), 2);
+        const __m128i red = _mm_and_si128(col, _mm_set1_epi32(0xFC0000));
+        return _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(blue, part(0, 3)), _mm_or_si128(green, part(6, 0xC))),
+            _mm_or_si128(red, part(12, 0x30)));
     }
 
     // The greyed pixel: (channel * (100 - s) + level * s + 50) / 100 with alpha 255, which is
@@ -539,11 +670,33 @@ struct SelectionRule::Impl {
             if constexpr (Model == 1) {
                 KeptHue(c0, c1, k0, k1);
             } else if constexpr (Model == 2) {
-                k0 = KeptPerceptual(in + x);
-                k1 = KeptPerceptual(in + x + 4);
+                // Pixels outside every reach box are not kept: eight of them together are
+                // settled without a look at the table.
+                const __m128i reach = _mm_or_si128(InReach(c0), InReach(c1));
+                if (_mm_movemask_epi8(reach) == 0) {
+                    k0 = _mm_setzero_si128();
+                    k1 = k0;
+                } else {
+                    alignas(16) std::uint32_t at[8];
+                    alignas(16) std::int32_t kept[8];
+                    _mm_store_si128(reinterpret_cast<__m128i*>(at), TableIndex(c0));
+                    _mm_store_si128(reinterpret_cast<__m128i*>(at + 4), TableIndex(c1));
+                    for (std::size_t k = 0; k < 8; ++k) {
+                        const std::size_t cell = at[k] >> 6;
+                        std::uint64_t bits = CellKept[cell].load(std::memory_order_relaxed);
+                        if (bits == CellPending) [[unlikely]] {
+                            bits = SettleCell(cell);
+                        }
+                        // The pixel's bit moved to the top, then spread over the lane.
+                        kept[k] = static_cast<std::int32_t>(
+                            static_cast<std::int64_t>(bits << (~at[k] & 63u)) >> 63);
+                    }
+                    k0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kept));
+                    k1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kept + 4));
+                }
             } else {
-                k0 = KeptBox(c0);
-                k1 = KeptBox(c1);
+                k0 = InBoxes(Boxes, c0);
+                k1 = InBoxes(Boxes, c1);
             }
             finish(x, c0, k0);
             finish(x + 4, c1, k1);
@@ -594,20 +747,36 @@ struct SelectionRule::Impl {
         for (const CentralColor& cc : Options.Colours) {
             Labs.push_back(
                 LabOf(ClampChannel(cc.Red), ClampChannel(cc.Green), ClampChannel(cc.Blue)));
+            const Lab& lab = Labs.back();
+            FloatLabs.push_back(
+                {static_cast<float>(lab.L), static_cast<float>(lab.A), static_cast<float>(lab.B)});
         }
         const double radius = Options.PerceptualRadius / 100.0;
         RadiusSquared = radius * radius;
+        // The float estimate of a colour's Oklab is within 1e-5 of the exact one in each of L,
+        // a and b for every sRGB colour (about 2e-6 is the most seen over all of them), so its
+        // distance to a kept colour is within 2e-5 of the exact distance; the margin is five
+        // times that.
+        constexpr double estimateMargin = 1e-4;
+        if (radius > estimateMargin) {
+            SurelyInSquared =
+                static_cast<float>((radius - estimateMargin) * (radius - estimateMargin));
+        }
+        SurelyOutSquared =
+            static_cast<float>((radius + estimateMargin) * (radius + estimateMargin));
         // A cell is settled when every colour in it is surely inside or surely outside; the
         // margin covers the rounding of the exact test, so a settled cell never disagrees
         // with it. The colours of the other cells are tested one by one.
         constexpr double margin = 1e-9;
         const std::vector<CellBounds>& cells = LabCells();
-        CellState = std::make_unique<std::atomic<std::uint8_t>[]>(CellCount);
         CellKept = std::make_unique<std::atomic<std::uint64_t>[]>(CellCount);
+        CellWorkedOut = std::make_unique<std::atomic<bool>[]>(CellCount);
+        std::vector<std::array<std::uint32_t, 6>> reach(Labs.size(), {255, 255, 255, 0, 0, 0});
         for (std::size_t i = 0; i < CellCount; ++i) {
             const CellBounds& cell = cells[i];
-            std::uint8_t state = CellNone;
-            for (const Lab& centre : Labs) {
+            std::uint64_t bits = 0;
+            for (std::size_t j = 0; j < Labs.size(); ++j) {
+                const Lab& centre = Labs[j];
                 const double c[3] = {centre.L, centre.A, centre.B};
                 double nearest = 0;
                 double farthest = 0;
@@ -619,15 +788,33 @@ struct SelectionRule::Impl {
                     nearest += outside * outside;
                     farthest += far * far;
                 }
+                if (nearest > RadiusSquared + margin) {
+                    continue;
+                }
+                const auto low = [i](int shift) {
+                    return static_cast<std::uint32_t>((i >> shift) & 63u) << CellBits;
+                };
+                const std::uint32_t corner[3] = {low(12), low(6), low(0)};
+                auto& box = reach[j];
+                for (std::size_t k = 0; k < 3; ++k) {
+                    box[k] = std::min(box[k], corner[k]);
+                    box[k + 3] = std::max(box[k + 3], corner[k] + 3u);
+                }
                 if (farthest < RadiusSquared - margin) {
-                    state = CellAll;
+                    bits = ~std::uint64_t{0};
                     break;
                 }
-                if (nearest <= RadiusSquared + margin) {
-                    state = CellMixed;
-                }
+                bits = CellPending;
             }
-            CellState[i].store(state, std::memory_order_relaxed);
+            CellKept[i].store(bits, std::memory_order_relaxed);
+        }
+        for (const auto& box : reach) {
+            if (box[0] <= box[3]) {
+                LaneBox lanes{};
+                std::fill_n(lanes.Low, 4, box[0] << 16 | box[1] << 8 | box[2]);
+                std::fill_n(lanes.High, 4, 0xFF000000u | box[3] << 16 | box[4] << 8 | box[5]);
+                Reach.push_back(lanes);
+            }
         }
     }
 };
