@@ -118,6 +118,42 @@ std::array<double, 3> ConeRoots(std::uint32_t r, std::uint32_t g, std::uint32_t 
             CubeRoot(0.0883024619 * lr + 0.2817188376 * lg + 0.6299787005 * lb)};
 }
 
+#if defined(__SSE2__)
+// The cube roots of four positive floats: an inverse cube root guessed from the bits and
+// refined by Newton steps (each squares the relative error), then v * y^2. Zero is raised to
+// a tiny value whose root is far below the estimate's margin.
+__m128 CubeRootEstimate(__m128 v) {
+    v = _mm_max_ps(v, _mm_set1_ps(1e-18f));
+    const __m128i bits = _mm_castps_si128(v);
+    const __m128i third =
+        _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(bits), _mm_set1_ps(1.0f / 3.0f)));
+    __m128 y = _mm_castsi128_ps(_mm_sub_epi32(_mm_set1_epi32(0x54A21D2A), third));
+    const __m128 vThird = _mm_mul_ps(v, _mm_set1_ps(1.0f / 3.0f));
+    const __m128 fourThirds = _mm_set1_ps(4.0f / 3.0f);
+    for (int step = 0; step < 3; ++step) {
+        const __m128 y2 = _mm_mul_ps(y, y);
+        y = _mm_sub_ps(_mm_mul_ps(y, fourThirds), _mm_mul_ps(vThird, _mm_mul_ps(y2, y2)));
+    }
+    return _mm_mul_ps(v, _mm_mul_ps(y, y));
+}
+
+// Estimates in float of the cone roots of four colours sharing red and green (as linear
+// values), with four blues: at most about 1e-6 from ConeRoots over all sRGB colours.
+struct ConeVectors {
+    __m128 Root[3];
+};
+
+ConeVectors ConeRootsEstimate(float lr, float lg, __m128 lb) {
+    const auto root = [&](float kr, float kg, float kb) {
+        return CubeRootEstimate(
+            _mm_add_ps(_mm_set1_ps(kr * lr + kg * lg), _mm_mul_ps(_mm_set1_ps(kb), lb)));
+    };
+    return {{root(0.4122214708f, 0.5363325363f, 0.0514459929f),
+             root(0.2119034982f, 0.6806995451f, 0.1073969566f),
+             root(0.0883024619f, 0.2817188376f, 0.6299787005f)}};
+}
+#endif
+
 constexpr double LabMatrix[3][3] = {{0.2104542553, 0.7936177850, -0.0040720468},
                                     {1.9779984951, -2.4285922050, 0.4505937099},
                                     {0.0259040371, 0.7827717662, -0.8086757660}};
@@ -140,7 +176,7 @@ double DistanceSquared(const Lab& p, const Lab& q) {
 // The colour cube cut into 64^3 cells of 4 x 4 x 4 colours. For each cell, bounds of L, a and
 // b over all its colours (the cone roots are increasing in every channel, so each lies
 // between its values at the cell's lowest and highest corner, and the matrix is applied to
-// those intervals), rounded outwards to float. Made once, used by every perceptual rule to
+// those intervals), widened a little and kept in float. Made once, used by every perceptual rule to
 // settle most cells without looking at their colours one by one.
 constexpr int CellBits = 2;
 constexpr int CellsPerSide = 256 >> CellBits;
@@ -171,6 +207,32 @@ const std::vector<CellBounds>& LabCells() {
             return (static_cast<std::size_t>(r) * points + static_cast<std::size_t>(g)) * points +
                    static_cast<std::size_t>(b);
         };
+#if defined(__SSE2__)
+        // Estimated four at a time; the bounds are widened by far more than the estimate's
+        // error.
+        constexpr double widen = 1e-4;
+        const auto& lin = LinearFloatTable();
+        const auto linear = [&lin, &value](int k) { return lin[value(std::min(k, points - 1))]; };
+        for (int r = 0; r < points; ++r) {
+            for (int g = 0; g < points; ++g) {
+                for (int b = 0; b < points; b += 4) {
+                    const ConeVectors c = ConeRootsEstimate(
+                        linear(r), linear(g),
+                        _mm_setr_ps(linear(b), linear(b + 1), linear(b + 2), linear(b + 3)));
+                    alignas(16) float lanes[3][4];
+                    for (std::size_t k = 0; k < 3; ++k) {
+                        _mm_store_ps(lanes[k], c.Root[k]);
+                    }
+                    for (int lane = 0; lane < 4 && b + lane < points; ++lane) {
+                        const auto n = static_cast<std::size_t>(lane);
+                        roots[at(r, g, b + lane)] = {lanes[0][n], lanes[1][n], lanes[2][n]};
+                    }
+                }
+            }
+        }
+#else
+        // Rounded outwards to float.
+        constexpr double widen = 1e-6;
         for (int r = 0; r < points; ++r) {
             for (int g = 0; g < points; ++g) {
                 for (int b = 0; b < points; ++b) {
@@ -178,6 +240,7 @@ const std::vector<CellBounds>& LabCells() {
                 }
             }
         }
+#endif
         std::vector<CellBounds> out(CellCount);
         for (int r = 0; r < side; ++r) {
             for (int g = 0; g < side; ++g) {
@@ -193,10 +256,8 @@ const std::vector<CellBounds>& LabCells() {
                             sumLow += m * (m >= 0 ? lo[k] : hi[k]);
                             sumHigh += m * (m >= 0 ? hi[k] : lo[k]);
                         }
-                        cell.Low[i] = std::nextafter(static_cast<float>(sumLow),
-                                                     -std::numeric_limits<float>::infinity());
-                        cell.High[i] = std::nextafter(static_cast<float>(sumHigh),
-                                                      std::numeric_limits<float>::infinity());
+                        cell.Low[i] = static_cast<float>(sumLow - widen);
+                        cell.High[i] = static_cast<float>(sumHigh + widen);
                     }
                 }
             }
@@ -433,24 +494,6 @@ struct SelectionRule::Impl {
     }
 
 #if defined(__SSE2__)
-    // The cube roots of four positive floats: an inverse cube root guessed from the bits and
-    // refined by Newton steps (each squares the relative error), then v * y^2. Zero is raised
-    // to a tiny value whose root is far below the estimate's margin.
-    static __m128 CubeRootEstimate(__m128 v) {
-        v = _mm_max_ps(v, _mm_set1_ps(1e-18f));
-        const __m128i bits = _mm_castps_si128(v);
-        const __m128i third =
-            _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(bits), _mm_set1_ps(1.0f / 3.0f)));
-        __m128 y = _mm_castsi128_ps(_mm_sub_epi32(_mm_set1_epi32(0x54A21D2A), third));
-        const __m128 vThird = _mm_mul_ps(v, _mm_set1_ps(1.0f / 3.0f));
-        const __m128 fourThirds = _mm_set1_ps(4.0f / 3.0f);
-        for (int step = 0; step < 3; ++step) {
-            const __m128 y2 = _mm_mul_ps(y, y);
-            y = _mm_sub_ps(_mm_mul_ps(y, fourThirds), _mm_mul_ps(vThird, _mm_mul_ps(y2, y2)));
-        }
-        return _mm_mul_ps(v, _mm_mul_ps(y, y));
-    }
-
     // The 64 colours of a cell in float, four blues at a time: `kept` gets the colours surely
     // within the radius of a kept colour, `unsure` those too near its edge for the estimate.
     void EstimateCell(std::uint32_t r0, std::uint32_t g0, std::uint32_t b0, std::uint64_t& kept,
@@ -464,18 +507,11 @@ struct SelectionRule::Impl {
         kept = 0;
         unsure = 0;
         for (std::uint32_t rg = 0; rg < 16; ++rg) {
-            const float lr = lin[r0 + (rg >> 2)];
-            const float lg = lin[g0 + (rg & 3u)];
-            const __m128 l = CubeRootEstimate(
-                add(_mm_set1_ps(0.4122214708f * lr + 0.5363325363f * lg), mul(0.0514459929f, lb)));
-            const __m128 m = CubeRootEstimate(
-                add(_mm_set1_ps(0.2119034982f * lr + 0.6806995451f * lg), mul(0.1073969566f, lb)));
-            const __m128 sc = CubeRootEstimate(
-                add(_mm_set1_ps(0.0883024619f * lr + 0.2817188376f * lg), mul(0.6299787005f, lb)));
+            const ConeVectors c = ConeRootsEstimate(lin[r0 + (rg >> 2)], lin[g0 + (rg & 3u)], lb);
             const auto row = [&](int i) {
-                return add(add(mul(static_cast<float>(LabMatrix[i][0]), l),
-                               mul(static_cast<float>(LabMatrix[i][1]), m)),
-                           mul(static_cast<float>(LabMatrix[i][2]), sc));
+                return add(add(mul(static_cast<float>(LabMatrix[i][0]), c.Root[0]),
+                               mul(static_cast<float>(LabMatrix[i][1]), c.Root[1])),
+                           mul(static_cast<float>(LabMatrix[i][2]), c.Root[2]));
             };
             const __m128 lab[3] = {row(0), row(1), row(2)};
             __m128 in = _mm_setzero_ps();
