@@ -635,16 +635,19 @@ struct SelectionRule::Impl {
         k1 = _mm_unpackhi_epi16(kept, kept);
     }
 
-    // All ones in the lanes of the pixels within some reach box.
-    __m128i InReach(__m128i col) const {
-        __m128i in = _mm_setzero_si128();
+    // True when any of eight pixels lies within some reach box.
+    bool AnyInReach(__m128i c0, __m128i c1) const {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i in = zero;
         for (const LaneBox& box : Reach) {
             const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(box.Low));
             const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(box.High));
-            const __m128i outside = _mm_or_si128(_mm_subs_epu8(low, col), _mm_subs_epu8(col, high));
-            in = _mm_or_si128(in, _mm_cmpeq_epi32(outside, _mm_setzero_si128()));
+            const __m128i out0 = _mm_or_si128(_mm_subs_epu8(low, c0), _mm_subs_epu8(c0, high));
+            const __m128i out1 = _mm_or_si128(_mm_subs_epu8(low, c1), _mm_subs_epu8(c1, high));
+            in = _mm_or_si128(
+                in, _mm_or_si128(_mm_cmpeq_epi32(out0, zero), _mm_cmpeq_epi32(out1, zero)));
         }
-        return in;
+        return _mm_movemask_epi8(in) != 0;
     }
 
     // The word and bit of each of four pixels in the table as one index, cell << 6 | bit.
@@ -745,8 +748,7 @@ struct SelectionRule::Impl {
             } else if constexpr (Model == 2) {
                 // Pixels outside every reach box are not kept: eight of them together are
                 // settled without a look at the table.
-                const __m128i reach = _mm_or_si128(InReach(c0), InReach(c1));
-                if (_mm_movemask_epi8(reach) == 0) {
+                if (!AnyInReach(c0, c1)) {
                     k0 = _mm_setzero_si128();
                     k1 = k0;
                 } else {
@@ -754,9 +756,10 @@ struct SelectionRule::Impl {
                     alignas(16) std::int32_t kept[8];
                     _mm_store_si128(reinterpret_cast<__m128i*>(at), TableIndex(c0));
                     _mm_store_si128(reinterpret_cast<__m128i*>(at + 4), TableIndex(c1));
+                    const std::atomic<std::uint64_t>* const table = CellKept.get();
                     for (std::size_t k = 0; k < 8; ++k) {
                         const std::size_t cell = at[k] >> 6;
-                        std::uint64_t bits = CellKept[cell].load(std::memory_order_relaxed);
+                        std::uint64_t bits = table[cell].load(std::memory_order_relaxed);
                         if (bits == CellPending) [[unlikely]] {
                             bits = SettleCell(cell);
                         }
