@@ -197,15 +197,14 @@ const std::vector<CellBounds>& LabCells() {
         constexpr int side = CellsPerSide;
         constexpr int points = side + 1;
         // The cone roots on a grid of channel values 0, 4, ..., 252, 255: cell k's colours lie
-        // between grid points k and k + 1, so those bound every cell.
+        // between grid points k and k + 1, so those bound every cell. Two planes of red values
+        // at a time: fresh memory is slow to come by.
         const auto value = [](int k) {
             return static_cast<std::uint32_t>(std::min(k << CellBits, 255));
         };
-        std::vector<std::array<double, 3>> roots(static_cast<std::size_t>(points) * points *
-                                                 points);
-        const auto at = [](int r, int g, int b) {
-            return (static_cast<std::size_t>(r) * points + static_cast<std::size_t>(g)) * points +
-                   static_cast<std::size_t>(b);
+        using Plane = std::vector<std::array<double, 3>>;
+        const auto at = [](int g, int b) {
+            return static_cast<std::size_t>(g) * points + static_cast<std::size_t>(b);
         };
 #if defined(__SSE2__)
         // Estimated four at a time; the bounds are widened by far more than the estimate's
@@ -213,7 +212,7 @@ const std::vector<CellBounds>& LabCells() {
         constexpr double widen = 1e-4;
         const auto& lin = LinearFloatTable();
         const auto linear = [&lin, &value](int k) { return lin[value(std::min(k, points - 1))]; };
-        for (int r = 0; r < points; ++r) {
+        const auto rootsAt = [&](int r, Plane& plane) {
             for (int g = 0; g < points; ++g) {
                 for (int b = 0; b < points; b += 4) {
                     const ConeVectors c = ConeRootsEstimate(
@@ -225,28 +224,32 @@ const std::vector<CellBounds>& LabCells() {
                     }
                     for (int lane = 0; lane < 4 && b + lane < points; ++lane) {
                         const auto n = static_cast<std::size_t>(lane);
-                        roots[at(r, g, b + lane)] = {lanes[0][n], lanes[1][n], lanes[2][n]};
+                        plane[at(g, b + lane)] = {lanes[0][n], lanes[1][n], lanes[2][n]};
                     }
                 }
             }
-        }
+        };
 #else
         // Rounded outwards to float.
         constexpr double widen = 1e-6;
-        for (int r = 0; r < points; ++r) {
+        const auto rootsAt = [&](int r, Plane& plane) {
             for (int g = 0; g < points; ++g) {
                 for (int b = 0; b < points; ++b) {
-                    roots[at(r, g, b)] = ConeRoots(value(r), value(g), value(b));
+                    plane[at(g, b)] = ConeRoots(value(r), value(g), value(b));
                 }
             }
-        }
+        };
 #endif
+        Plane low(static_cast<std::size_t>(points) * points);
+        Plane high(low.size());
+        rootsAt(0, low);
         std::vector<CellBounds> out(CellCount);
         for (int r = 0; r < side; ++r) {
+            rootsAt(r + 1, high);
             for (int g = 0; g < side; ++g) {
                 for (int b = 0; b < side; ++b) {
-                    const auto& lo = roots[at(r, g, b)];
-                    const auto& hi = roots[at(r + 1, g + 1, b + 1)];
+                    const auto& lo = low[at(g, b)];
+                    const auto& hi = high[at(g + 1, b + 1)];
                     CellBounds& cell = out[static_cast<std::size_t>((r << 12) | (g << 6) | b)];
                     for (int i = 0; i < 3; ++i) {
                         double sumLow = 0;
@@ -261,6 +264,7 @@ const std::vector<CellBounds>& LabCells() {
                     }
                 }
             }
+            std::swap(low, high);
         }
         return out;
     }();
@@ -394,10 +398,10 @@ struct SelectionRule::Impl {
     // first needs it, and is then worked out colour by colour. Filled while the rule is used,
     // from any thread: a cell worked out twice at once comes out the same, and a word is
     // written whole. A worked-out cell whose bits happen to equal CellPending is marked in
-    // CellWorkedOut, which is read only when a word holds that value.
+    // CellWorkedOut (one bit a cell), which is read only when a word holds that value.
     static constexpr std::uint64_t CellPending = 0xA5A55A5AA5A55A5Aull;
     std::unique_ptr<std::atomic<std::uint64_t>[]> CellKept;
-    std::unique_ptr<std::atomic<bool>[]> CellWorkedOut;
+    std::unique_ptr<std::atomic<std::uint64_t>[]> CellWorkedOut;
     // For each kept colour, the box of channel values of the cells it may keep colours of:
     // a pixel outside every box is not kept, whatever its cell.
     // Low and high corners as pixels, repeated for the four lanes.
@@ -473,13 +477,14 @@ struct SelectionRule::Impl {
     }
 
     std::uint64_t SettleCell(std::size_t cell) const {
-        if (CellWorkedOut[cell].load(std::memory_order_acquire)) {
+        const std::uint64_t flag = std::uint64_t{1} << (cell & 63u);
+        if ((CellWorkedOut[cell >> 6].load(std::memory_order_acquire) & flag) != 0) {
             return CellKept[cell].load(std::memory_order_relaxed);
         }
         const std::uint64_t bits = WorkOutCell(cell);
         CellKept[cell].store(bits, std::memory_order_relaxed);
         if (bits == CellPending) {
-            CellWorkedOut[cell].store(true, std::memory_order_release);
+            CellWorkedOut[cell >> 6].fetch_or(flag, std::memory_order_release);
         }
         return bits;
     }
@@ -873,7 +878,7 @@ struct SelectionRule::Impl {
         const std::vector<CellBounds>& cells = LabCells();
         const std::vector<CellBounds>& blocks = LabBlocks();
         CellKept = std::make_unique<std::atomic<std::uint64_t>[]>(CellCount); // all not kept
-        CellWorkedOut = std::make_unique<std::atomic<bool>[]>(CellCount);
+        CellWorkedOut = std::make_unique<std::atomic<std::uint64_t>[]>(CellCount / 64);
         constexpr std::uint32_t blockSide = 1u << BlockBits;
         constexpr std::uint32_t cellSide = 1u << CellBits;
         for (std::size_t i = 0; i < BlockCount; ++i) {
