@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -82,6 +83,19 @@ const std::array<double, 256>& LinearTable() {
     return table;
 }
 
+// The same values rounded to float, for the estimate below.
+const std::array<float, 256>& LinearFloatTable() {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> t{};
+        const auto& lin = LinearTable();
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            t[i] = static_cast<float>(lin[i]);
+        }
+        return t;
+    }();
+    return table;
+}
+
 // The cube root to about 14 digits: a float estimate refined by one Newton step in double
 // precision. The same on every machine that rounds IEEE doubles.
 double CubeRoot(double v) {
@@ -103,6 +117,42 @@ std::array<double, 3> ConeRoots(std::uint32_t r, std::uint32_t g, std::uint32_t 
             CubeRoot(0.2119034982 * lr + 0.6806995451 * lg + 0.1073969566 * lb),
             CubeRoot(0.0883024619 * lr + 0.2817188376 * lg + 0.6299787005 * lb)};
 }
+
+#if defined(__SSE2__)
+// The cube roots of four positive floats: an inverse cube root guessed from the bits and
+// refined by Newton steps (each squares the relative error), then v * y^2. Zero is raised to
+// a tiny value whose root is far below the estimate's margin.
+__m128 CubeRootEstimate(__m128 v) {
+    v = _mm_max_ps(v, _mm_set1_ps(1e-18f));
+    const __m128i bits = _mm_castps_si128(v);
+    const __m128i third =
+        _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(bits), _mm_set1_ps(1.0f / 3.0f)));
+    __m128 y = _mm_castsi128_ps(_mm_sub_epi32(_mm_set1_epi32(0x54A21D2A), third));
+    const __m128 vThird = _mm_mul_ps(v, _mm_set1_ps(1.0f / 3.0f));
+    const __m128 fourThirds = _mm_set1_ps(4.0f / 3.0f);
+    for (int step = 0; step < 3; ++step) {
+        const __m128 y2 = _mm_mul_ps(y, y);
+        y = _mm_sub_ps(_mm_mul_ps(y, fourThirds), _mm_mul_ps(vThird, _mm_mul_ps(y2, y2)));
+    }
+    return _mm_mul_ps(v, _mm_mul_ps(y, y));
+}
+
+// Estimates in float of the cone roots of four colours sharing red and green (as linear
+// values), with four blues: at most about 1e-6 from ConeRoots over all sRGB colours.
+struct ConeVectors {
+    __m128 Root[3];
+};
+
+ConeVectors ConeRootsEstimate(float lr, float lg, __m128 lb) {
+    const auto root = [&](float kr, float kg, float kb) {
+        return CubeRootEstimate(
+            _mm_add_ps(_mm_set1_ps(kr * lr + kg * lg), _mm_mul_ps(_mm_set1_ps(kb), lb)));
+    };
+    return {{root(0.4122214708f, 0.5363325363f, 0.0514459929f),
+             root(0.2119034982f, 0.6806995451f, 0.1073969566f),
+             root(0.0883024619f, 0.2817188376f, 0.6299787005f)}};
+}
+#endif
 
 constexpr double LabMatrix[3][3] = {{0.2104542553, 0.7936177850, -0.0040720468},
                                     {1.9779984951, -2.4285922050, 0.4505937099},
@@ -126,7 +176,7 @@ double DistanceSquared(const Lab& p, const Lab& q) {
 // The colour cube cut into 64^3 cells of 4 x 4 x 4 colours. For each cell, bounds of L, a and
 // b over all its colours (the cone roots are increasing in every channel, so each lies
 // between its values at the cell's lowest and highest corner, and the matrix is applied to
-// those intervals), rounded outwards to float. Made once, used by every perceptual rule to
+// those intervals), widened a little and kept in float. Made once, used by every perceptual rule to
 // settle most cells without looking at their colours one by one.
 constexpr int CellBits = 2;
 constexpr int CellsPerSide = 256 >> CellBits;
@@ -147,29 +197,59 @@ const std::vector<CellBounds>& LabCells() {
         constexpr int side = CellsPerSide;
         constexpr int points = side + 1;
         // The cone roots on a grid of channel values 0, 4, ..., 252, 255: cell k's colours lie
-        // between grid points k and k + 1, so those bound every cell.
+        // between grid points k and k + 1, so those bound every cell. Two planes of red values
+        // at a time: fresh memory is slow to come by.
         const auto value = [](int k) {
             return static_cast<std::uint32_t>(std::min(k << CellBits, 255));
         };
-        std::vector<std::array<double, 3>> roots(static_cast<std::size_t>(points) * points *
-                                                 points);
-        const auto at = [](int r, int g, int b) {
-            return (static_cast<std::size_t>(r) * points + static_cast<std::size_t>(g)) * points +
-                   static_cast<std::size_t>(b);
+        using Plane = std::vector<std::array<double, 3>>;
+        const auto at = [](int g, int b) {
+            return static_cast<std::size_t>(g) * points + static_cast<std::size_t>(b);
         };
-        for (int r = 0; r < points; ++r) {
+#if defined(__SSE2__)
+        // Estimated four at a time; the bounds are widened by far more than the estimate's
+        // error.
+        constexpr double widen = 1e-4;
+        const auto& lin = LinearFloatTable();
+        const auto linear = [&lin, &value](int k) { return lin[value(std::min(k, points - 1))]; };
+        const auto rootsAt = [&](int r, Plane& plane) {
             for (int g = 0; g < points; ++g) {
-                for (int b = 0; b < points; ++b) {
-                    roots[at(r, g, b)] = ConeRoots(value(r), value(g), value(b));
+                for (int b = 0; b < points; b += 4) {
+                    const ConeVectors c = ConeRootsEstimate(
+                        linear(r), linear(g),
+                        _mm_setr_ps(linear(b), linear(b + 1), linear(b + 2), linear(b + 3)));
+                    alignas(16) float lanes[3][4];
+                    for (std::size_t k = 0; k < 3; ++k) {
+                        _mm_store_ps(lanes[k], c.Root[k]);
+                    }
+                    for (int lane = 0; lane < 4 && b + lane < points; ++lane) {
+                        const auto n = static_cast<std::size_t>(lane);
+                        plane[at(g, b + lane)] = {lanes[0][n], lanes[1][n], lanes[2][n]};
+                    }
                 }
             }
-        }
+        };
+#else
+        // Rounded outwards to float.
+        constexpr double widen = 1e-6;
+        const auto rootsAt = [&](int r, Plane& plane) {
+            for (int g = 0; g < points; ++g) {
+                for (int b = 0; b < points; ++b) {
+                    plane[at(g, b)] = ConeRoots(value(r), value(g), value(b));
+                }
+            }
+        };
+#endif
+        Plane low(static_cast<std::size_t>(points) * points);
+        Plane high(low.size());
+        rootsAt(0, low);
         std::vector<CellBounds> out(CellCount);
         for (int r = 0; r < side; ++r) {
+            rootsAt(r + 1, high);
             for (int g = 0; g < side; ++g) {
                 for (int b = 0; b < side; ++b) {
-                    const auto& lo = roots[at(r, g, b)];
-                    const auto& hi = roots[at(r + 1, g + 1, b + 1)];
+                    const auto& lo = low[at(g, b)];
+                    const auto& hi = high[at(g + 1, b + 1)];
                     CellBounds& cell = out[static_cast<std::size_t>((r << 12) | (g << 6) | b)];
                     for (int i = 0; i < 3; ++i) {
                         double sumLow = 0;
@@ -179,17 +259,53 @@ const std::vector<CellBounds>& LabCells() {
                             sumLow += m * (m >= 0 ? lo[k] : hi[k]);
                             sumHigh += m * (m >= 0 ? hi[k] : lo[k]);
                         }
-                        cell.Low[i] = std::nextafter(static_cast<float>(sumLow),
-                                                     -std::numeric_limits<float>::infinity());
-                        cell.High[i] = std::nextafter(static_cast<float>(sumHigh),
-                                                      std::numeric_limits<float>::infinity());
+                        cell.Low[i] = static_cast<float>(sumLow - widen);
+                        cell.High[i] = static_cast<float>(sumHigh + widen);
                     }
                 }
             }
+            std::swap(low, high);
         }
         return out;
     }();
     return cells;
+}
+
+// The same bounds for blocks of 4 x 4 x 4 cells (16^3 of them), so that a perceptual rule
+// settles the far parts of the cube a block at a time.
+constexpr int BlockBits = 2;
+constexpr int BlocksPerSide = CellsPerSide >> BlockBits;
+constexpr std::size_t BlockCount = std::size_t{BlocksPerSide} * BlocksPerSide * BlocksPerSide;
+
+std::size_t CellIndex(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+    return std::size_t{r} << 12 | std::size_t{g} << 6 | std::size_t{b};
+}
+
+const std::vector<CellBounds>& LabBlocks() {
+    static const std::vector<CellBounds> blocks = [] {
+        const std::vector<CellBounds>& cells = LabCells();
+        std::vector<CellBounds> out(BlockCount);
+        constexpr std::uint32_t side = 1u << BlockBits;
+        for (std::size_t i = 0; i < BlockCount; ++i) {
+            CellBounds block{};
+            std::fill_n(block.Low, 3, std::numeric_limits<float>::infinity());
+            std::fill_n(block.High, 3, -std::numeric_limits<float>::infinity());
+            const auto r0 = static_cast<std::uint32_t>(i >> 8) * side;
+            const auto g0 = static_cast<std::uint32_t>((i >> 4) & 15u) * side;
+            const auto b0 = static_cast<std::uint32_t>(i & 15u) * side;
+            for (std::uint32_t k = 0; k < side * side * side; ++k) {
+                const CellBounds& cell =
+                    cells[CellIndex(r0 + k / (side * side), g0 + k / side % side, b0 + k % side)];
+                for (std::size_t c = 0; c < 3; ++c) {
+                    block.Low[c] = std::min(block.Low[c], cell.Low[c]);
+                    block.High[c] = std::max(block.High[c], cell.High[c]);
+                }
+            }
+            out[i] = block;
+        }
+        return out;
+    }();
+    return blocks;
 }
 
 // Per-channel box of one kept colour, as the render pass computes it: [Low, High] clipped to
@@ -276,13 +392,29 @@ struct SelectionRule::Impl {
     std::vector<std::int32_t> Hues;
     std::vector<Lab> Labs;
     double RadiusSquared = 0;
-    // Perceptual: what each cell of the colour cube holds (CellNone, CellAll, or mixed), and
-    // for a mixed cell, once a pixel has needed it, one bit per colour in it (bit
-    // (r & 3) << 4 | (g & 3) << 2 | (b & 3)) set when the colour is kept. Filled while the
-    // rule is used, from any thread: a cell worked out twice at once comes out the same.
-    enum : std::uint8_t { CellNone = 0, CellAll = 1, CellMixed = 2, CellWorkedOut = 3 };
-    std::unique_ptr<std::atomic<std::uint8_t>[]> CellState;
+    // Perceptual: one bit per colour of each cell of the colour cube (bit
+    // (r & 3) << 4 | (g & 3) << 2 | (b & 3)), set when the colour is kept, so that a pixel
+    // costs one load. A cell that its bounds do not settle holds CellPending until a pixel
+    // first needs it, and is then worked out colour by colour. Filled while the rule is used,
+    // from any thread: a cell worked out twice at once comes out the same, and a word is
+    // written whole. A worked-out cell whose bits happen to equal CellPending is marked in
+    // CellWorkedOut (one bit a cell), which is read only when a word holds that value.
+    static constexpr std::uint64_t CellPending = 0xA5A55A5AA5A55A5Aull;
     std::unique_ptr<std::atomic<std::uint64_t>[]> CellKept;
+    std::unique_ptr<std::atomic<std::uint64_t>[]> CellWorkedOut;
+    // For each kept colour, the box of channel values of the cells it may keep colours of:
+    // a pixel outside every box is not kept, whatever its cell.
+    // Low and high corners as pixels, repeated for the four lanes.
+    struct alignas(16) LaneBox {
+        std::uint32_t Low[4];
+        std::uint32_t High[4];
+    };
+    std::vector<LaneBox> Reach;
+    // The kept colours in float, and the squared radius narrowed and widened by the most the
+    // float estimate of a distance can be off, with room to spare.
+    std::vector<std::array<float, 3>> FloatLabs;
+    float SurelyInSquared = -1;
+    float SurelyOutSquared = 0;
     bool PlainGrey = true; // Average at full strength: Desaturate
 
     static std::uint32_t BitOf(TColor32 col) {
@@ -319,37 +451,94 @@ struct SelectionRule::Impl {
         return false;
     }
 
+    bool KeepsExactly(std::uint32_t r, std::uint32_t g, std::uint32_t b) const {
+        const Lab lab = LabOf(r, g, b);
+        return std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
+            return DistanceSquared(lab, centre) <= RadiusSquared;
+        });
+    }
+
     std::uint64_t WorkOutCell(std::size_t cell) const {
         const auto r0 = static_cast<std::uint32_t>(cell >> 12) << CellBits;
         const auto g0 = static_cast<std::uint32_t>((cell >> 6) & 63u) << CellBits;
         const auto b0 = static_cast<std::uint32_t>(cell & 63u) << CellBits;
         std::uint64_t bits = 0;
-        for (std::uint32_t k = 0; k < 64; ++k) {
-            const Lab lab = LabOf(r0 + (k >> 4), g0 + ((k >> 2) & 3u), b0 + (k & 3u));
-            const bool kept = std::any_of(Labs.begin(), Labs.end(), [&](const Lab& centre) {
-                return DistanceSquared(lab, centre) <= RadiusSquared;
-            });
+        std::uint64_t unsure = ~std::uint64_t{0};
+#if defined(__SSE2__)
+        EstimateCell(r0, g0, b0, bits, unsure);
+#endif
+        // Only the colours the estimate leaves open are computed exactly.
+        for (; unsure != 0; unsure &= unsure - 1) {
+            const auto k = static_cast<std::uint32_t>(std::countr_zero(unsure));
+            const bool kept = KeepsExactly(r0 + (k >> 4), g0 + ((k >> 2) & 3u), b0 + (k & 3u));
             bits |= std::uint64_t{kept} << k;
+        }
+        return bits;
+    }
+
+    std::uint64_t SettleCell(std::size_t cell) const {
+        const std::uint64_t flag = std::uint64_t{1} << (cell & 63u);
+        if ((CellWorkedOut[cell >> 6].load(std::memory_order_acquire) & flag) != 0) {
+            return CellKept[cell].load(std::memory_order_relaxed);
+        }
+        const std::uint64_t bits = WorkOutCell(cell);
+        CellKept[cell].store(bits, std::memory_order_relaxed);
+        if (bits == CellPending) {
+            CellWorkedOut[cell >> 6].fetch_or(flag, std::memory_order_release);
         }
         return bits;
     }
 
     bool KeepsPerceptual(TColor32 col) const {
         const std::size_t cell = CellOf(col);
-        const std::uint8_t state = CellState[cell].load(std::memory_order_acquire);
-        if (state < CellMixed) {
-            return state == CellAll;
-        }
-        std::uint64_t bits = 0;
-        if (state == CellWorkedOut) {
-            bits = CellKept[cell].load(std::memory_order_relaxed);
-        } else {
-            bits = WorkOutCell(cell);
-            CellKept[cell].store(bits, std::memory_order_relaxed);
-            CellState[cell].store(CellWorkedOut, std::memory_order_release);
+        std::uint64_t bits = CellKept[cell].load(std::memory_order_relaxed);
+        if (bits == CellPending) [[unlikely]] {
+            bits = SettleCell(cell);
         }
         return ((bits >> BitOf(col)) & 1u) != 0;
     }
+
+#if defined(__SSE2__)
+    // The 64 colours of a cell in float, four blues at a time: `kept` gets the colours surely
+    // within the radius of a kept colour, `unsure` those too near its edge for the estimate.
+    void EstimateCell(std::uint32_t r0, std::uint32_t g0, std::uint32_t b0, std::uint64_t& kept,
+                      std::uint64_t& unsure) const {
+        const auto& lin = LinearFloatTable();
+        const __m128 lb = _mm_loadu_ps(&lin[b0]);
+        const auto mul = [](float m, __m128 v) { return _mm_mul_ps(_mm_set1_ps(m), v); };
+        const auto add = [](__m128 a, __m128 b) { return _mm_add_ps(a, b); };
+        const __m128 inSq = _mm_set1_ps(SurelyInSquared);
+        const __m128 outSq = _mm_set1_ps(SurelyOutSquared);
+        kept = 0;
+        unsure = 0;
+        for (std::uint32_t rg = 0; rg < 16; ++rg) {
+            const ConeVectors c = ConeRootsEstimate(lin[r0 + (rg >> 2)], lin[g0 + (rg & 3u)], lb);
+            const auto row = [&](int i) {
+                return add(add(mul(static_cast<float>(LabMatrix[i][0]), c.Root[0]),
+                               mul(static_cast<float>(LabMatrix[i][1]), c.Root[1])),
+                           mul(static_cast<float>(LabMatrix[i][2]), c.Root[2]));
+            };
+            const __m128 lab[3] = {row(0), row(1), row(2)};
+            __m128 in = _mm_setzero_ps();
+            __m128 near = _mm_setzero_ps();
+            for (const auto& centre : FloatLabs) {
+                __m128 d2 = _mm_setzero_ps();
+                for (int i = 0; i < 3; ++i) {
+                    const __m128 d =
+                        _mm_sub_ps(lab[i], _mm_set1_ps(centre[static_cast<std::size_t>(i)]));
+                    d2 = add(d2, _mm_mul_ps(d, d));
+                }
+                in = _mm_or_ps(in, _mm_cmple_ps(d2, inSq));
+                near = _mm_or_ps(near, _mm_cmplt_ps(d2, outSq));
+            }
+            const auto shift = rg << 2;
+            kept |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_ps(in))) << shift;
+            unsure |=
+                std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_ps(_mm_andnot_ps(in, near))))
+                << shift;
+        }
+    }
+#endif
 
     bool Keeps(TColor32 col) const {
         switch (Options.Model) {
@@ -384,9 +573,9 @@ struct SelectionRule::Impl {
     // Eight pixels at a time: the model's decision as lane masks, then the output. Each step
     // gives exactly what the scalar rule gives (the float divisions below are of integers
     // whose quotients lie too far from the next integer for rounding to cross it).
-    __m128i KeptBox(__m128i col) const {
+    static __m128i InBoxes(const std::vector<ChannelBox>& boxes, __m128i col) {
         __m128i kept = _mm_setzero_si128();
-        for (const ChannelBox& box : Boxes) {
+        for (const ChannelBox& box : boxes) {
             const __m128i low =
                 _mm_set1_epi32(static_cast<int>(box.Low[0] << 16 | box.Low[1] << 8 | box.Low[2]));
             const __m128i high = _mm_set1_epi32(
@@ -451,9 +640,32 @@ struct SelectionRule::Impl {
         k1 = _mm_unpackhi_epi16(kept, kept);
     }
 
-    __m128i KeptPerceptual(const TColor32* in) const {
-        return _mm_set_epi32(KeepsPerceptual(in[3]) ? -1 : 0, KeepsPerceptual(in[2]) ? -1 : 0,
-                             KeepsPerceptual(in[1]) ? -1 : 0, KeepsPerceptual(in[0]) ? -1 : 0);
+    // True when any of eight pixels lies within some reach box.
+    bool AnyInReach(__m128i c0, __m128i c1) const {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i in = zero;
+        for (const LaneBox& box : Reach) {
+            const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(box.Low));
+            const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(box.High));
+            const __m128i out0 = _mm_or_si128(_mm_subs_epu8(low, c0), _mm_subs_epu8(c0, high));
+            const __m128i out1 = _mm_or_si128(_mm_subs_epu8(low, c1), _mm_subs_epu8(c1, high));
+            in = _mm_or_si128(
+                in, _mm_or_si128(_mm_cmpeq_epi32(out0, zero), _mm_cmpeq_epi32(out1, zero)));
+        }
+        return _mm_movemask_epi8(in) != 0;
+    }
+
+    // The word and bit of each of four pixels in the table as one index, cell << 6 | bit.
+    static __m128i TableIndex(__m128i col) {
+        const auto part = [col](int shift, int mask) {
+            return _mm_and_si128(_mm_srli_epi32(col, shift), _mm_set1_epi32(mask));
+        };
+        const __m128i blue = _mm_slli_epi32(_mm_and_si128(col, _mm_set1_epi32(0xFC)), 4);
+        const __m128i green = _mm_slli_epi32(_mm_and_si128(col, _mm_set1_epi32(0xFC00)), 2);
+        const __m128i red = _mm_and_si128(col, _mm_set1_epi32(0xFC0000));
+        return _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(blue, part(0, 3)), _mm_or_si128(green, part(6, 0xC))),
+            _mm_or_si128(red, part(12, 0x30)));
     }
 
     // The greyed pixel: (channel * (100 - s) + level * s + 50) / 100 with alpha 255, which is
@@ -539,11 +751,33 @@ struct SelectionRule::Impl {
             if constexpr (Model == 1) {
                 KeptHue(c0, c1, k0, k1);
             } else if constexpr (Model == 2) {
-                k0 = KeptPerceptual(in + x);
-                k1 = KeptPerceptual(in + x + 4);
+                // Pixels outside every reach box are not kept: eight of them together are
+                // settled without a look at the table.
+                if (!AnyInReach(c0, c1)) {
+                    k0 = _mm_setzero_si128();
+                    k1 = k0;
+                } else {
+                    alignas(16) std::uint32_t at[8];
+                    alignas(16) std::int32_t kept[8];
+                    _mm_store_si128(reinterpret_cast<__m128i*>(at), TableIndex(c0));
+                    _mm_store_si128(reinterpret_cast<__m128i*>(at + 4), TableIndex(c1));
+                    const std::atomic<std::uint64_t>* const table = CellKept.get();
+                    for (std::size_t k = 0; k < 8; ++k) {
+                        const std::size_t cell = at[k] >> 6;
+                        std::uint64_t bits = table[cell].load(std::memory_order_relaxed);
+                        if (bits == CellPending) [[unlikely]] {
+                            bits = SettleCell(cell);
+                        }
+                        // The pixel's bit moved to the top, then spread over the lane.
+                        kept[k] = static_cast<std::int32_t>(
+                            static_cast<std::int64_t>(bits << (~at[k] & 63u)) >> 63);
+                    }
+                    k0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kept));
+                    k1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kept + 4));
+                }
             } else {
-                k0 = KeptBox(c0);
-                k1 = KeptBox(c1);
+                k0 = InBoxes(Boxes, c0);
+                k1 = InBoxes(Boxes, c1);
             }
             finish(x, c0, k0);
             finish(x + 4, c1, k1);
@@ -594,40 +828,108 @@ struct SelectionRule::Impl {
         for (const CentralColor& cc : Options.Colours) {
             Labs.push_back(
                 LabOf(ClampChannel(cc.Red), ClampChannel(cc.Green), ClampChannel(cc.Blue)));
+            const Lab& lab = Labs.back();
+            FloatLabs.push_back(
+                {static_cast<float>(lab.L), static_cast<float>(lab.A), static_cast<float>(lab.B)});
         }
         const double radius = Options.PerceptualRadius / 100.0;
         RadiusSquared = radius * radius;
+        // The float estimate of a colour's Oklab differs from the exact one by at most 1.5e-6
+        // in each of L, a and b over all 16.7 million colours, so its distance to a kept
+        // colour is off by less than 3e-6; the margin is thirty times that.
+        constexpr double estimateMargin = 1e-4;
+        if (radius > estimateMargin) {
+            SurelyInSquared =
+                static_cast<float>((radius - estimateMargin) * (radius - estimateMargin));
+        }
+        SurelyOutSquared =
+            static_cast<float>((radius + estimateMargin) * (radius + estimateMargin));
         // A cell is settled when every colour in it is surely inside or surely outside; the
         // margin covers the rounding of the exact test, so a settled cell never disagrees
         // with it. The colours of the other cells are tested one by one.
         constexpr double margin = 1e-9;
+        enum class Reached { None, Part, All };
+        const auto reached = [this, margin](const CellBounds& bounds, const Lab& centre) {
+            const double c[3] = {centre.L, centre.A, centre.B};
+            double nearest = 0;
+            double farthest = 0;
+            for (int k = 0; k < 3; ++k) {
+                const double low = c[k] - bounds.Low[k];
+                const double high = bounds.High[k] - c[k];
+                const double outside = std::max({-low, -high, 0.0});
+                const double far = std::max(std::abs(low), std::abs(high));
+                nearest += outside * outside;
+                farthest += far * far;
+            }
+            return nearest > RadiusSquared + margin    ? Reached::None
+                   : farthest < RadiusSquared - margin ? Reached::All
+                                                       : Reached::Part;
+        };
+        // The box of channel values each kept colour reaches, from cells `side` values wide.
+        std::vector<std::array<std::uint32_t, 6>> reach(Labs.size(), {255, 255, 255, 0, 0, 0});
+        const auto extend = [&reach](std::size_t j, const std::uint32_t(&corner)[3],
+                                     std::uint32_t side) {
+            auto& box = reach[j];
+            for (std::size_t k = 0; k < 3; ++k) {
+                box[k] = std::min(box[k], corner[k]);
+                box[k + 3] = std::max(box[k + 3], corner[k] + side - 1);
+            }
+        };
         const std::vector<CellBounds>& cells = LabCells();
-        CellState = std::make_unique<std::atomic<std::uint8_t>[]>(CellCount);
-        CellKept = std::make_unique<std::atomic<std::uint64_t>[]>(CellCount);
-        for (std::size_t i = 0; i < CellCount; ++i) {
-            const CellBounds& cell = cells[i];
-            std::uint8_t state = CellNone;
-            for (const Lab& centre : Labs) {
-                const double c[3] = {centre.L, centre.A, centre.B};
-                double nearest = 0;
-                double farthest = 0;
-                for (int k = 0; k < 3; ++k) {
-                    const double low = c[k] - cell.Low[k];
-                    const double high = cell.High[k] - c[k];
-                    const double outside = std::max({-low, -high, 0.0});
-                    const double far = std::max(std::abs(low), std::abs(high));
-                    nearest += outside * outside;
-                    farthest += far * far;
-                }
-                if (farthest < RadiusSquared - margin) {
-                    state = CellAll;
-                    break;
-                }
-                if (nearest <= RadiusSquared + margin) {
-                    state = CellMixed;
+        const std::vector<CellBounds>& blocks = LabBlocks();
+        CellKept = std::make_unique<std::atomic<std::uint64_t>[]>(CellCount); // all not kept
+        CellWorkedOut = std::make_unique<std::atomic<std::uint64_t>[]>(CellCount / 64);
+        constexpr std::uint32_t blockSide = 1u << BlockBits;
+        constexpr std::uint32_t cellSide = 1u << CellBits;
+        for (std::size_t i = 0; i < BlockCount; ++i) {
+            const std::uint32_t first[3] = {static_cast<std::uint32_t>(i >> 8) * blockSide,
+                                            static_cast<std::uint32_t>((i >> 4) & 15u) * blockSide,
+                                            static_cast<std::uint32_t>(i & 15u) * blockSide};
+            bool near = false;
+            bool all = false;
+            for (std::size_t j = 0; j < Labs.size() && !all; ++j) {
+                const Reached r = reached(blocks[i], Labs[j]);
+                near = near || r != Reached::None;
+                if (r == Reached::All) {
+                    all = true;
+                    const std::uint32_t corner[3] = {first[0] * cellSide, first[1] * cellSide,
+                                                     first[2] * cellSide};
+                    extend(j, corner, blockSide * cellSide);
                 }
             }
-            CellState[i].store(state, std::memory_order_relaxed);
+            if (!near) {
+                continue;
+            }
+            for (std::uint32_t k = 0; k < blockSide * blockSide * blockSide; ++k) {
+                const std::uint32_t at[3] = {first[0] + k / (blockSide * blockSide),
+                                             first[1] + k / blockSide % blockSide,
+                                             first[2] + k % blockSide};
+                const std::size_t cell = CellIndex(at[0], at[1], at[2]);
+                std::uint64_t bits = all ? ~std::uint64_t{0} : 0;
+                for (std::size_t j = 0; j < Labs.size() && !all; ++j) {
+                    const Reached r = reached(cells[cell], Labs[j]);
+                    if (r == Reached::None) {
+                        continue;
+                    }
+                    const std::uint32_t corner[3] = {at[0] * cellSide, at[1] * cellSide,
+                                                     at[2] * cellSide};
+                    extend(j, corner, cellSide);
+                    if (r == Reached::All) {
+                        bits = ~std::uint64_t{0};
+                        break;
+                    }
+                    bits = CellPending;
+                }
+                CellKept[cell].store(bits, std::memory_order_relaxed);
+            }
+        }
+        for (const auto& box : reach) {
+            if (box[0] <= box[3]) {
+                LaneBox lanes{};
+                std::fill_n(lanes.Low, 4, box[0] << 16 | box[1] << 8 | box[2]);
+                std::fill_n(lanes.High, 4, 0xFF000000u | box[3] << 16 | box[4] << 8 | box[5]);
+                Reach.push_back(lanes);
+            }
         }
     }
 };
