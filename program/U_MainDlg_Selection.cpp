@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace tintavo {
 
@@ -147,9 +148,12 @@ void TMainDlg::FinishCoverage() {
     if (coverageWorker_.Held()) {
         coverage_ = coverageWorker_.Take();
     } else if (WantsSoftEdge(rule_.get()) && coverage_.IsEmpty()) {
+        // Built aside: a build that fails half way leaves no hard mask posing as the soft one.
+        TBitmap32 built;
         BuildCoverage(orgimg->Bitmap,
                       resultSource_ == ResultSource::ChosenFiltered ? &hardMask_ : nullptr, *rule_,
-                      coverage_, nullptr);
+                      built, nullptr);
+        coverage_ = std::move(built);
     } else {
         return;
     }
