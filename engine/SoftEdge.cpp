@@ -243,7 +243,7 @@ void SoftenMask(TBitmap32& mask, std::int32_t width, const std::atomic<bool>* ca
         throw EngineError("The soft edge must be 0 to " + std::to_string(MaxWidth) +
                           " pixels, not " + std::to_string(width));
     }
-    if (width == 0 || mask.IsEmpty()) {
+    if (width == 0 || mask.IsEmpty() || Cancelled(cancel)) {
         return;
     }
     // Distances beyond the edge's reach need not be told apart: capping the vertical ones at

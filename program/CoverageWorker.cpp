@@ -1,9 +1,18 @@
 #include "program/CoverageWorker.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <system_error>
 #include <utility>
 
 namespace tintavo {
+
+namespace {
+
+constexpr int BuildNiceness = 10;
+
+} // namespace
 
 CoverageWorker::~CoverageWorker() {
     Cancel();
@@ -29,7 +38,12 @@ void CoverageWorker::Start(Build build, std::function<void()> done) {
         }
     };
     try {
-        thread_ = std::jthread(run);
+        thread_ = std::jthread([run] {
+            // Below the window's thread, which must follow the hand; the threads the build
+            // shares its rows with inherit this.
+            (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BuildNiceness);
+            run();
+        });
     } catch (const std::system_error&) {
         run();
     }

@@ -267,7 +267,7 @@ void Measure(std::int32_t width, std::int32_t height) {
                 pixels / 1e6, hue.median, hue.median / decode, soft.median, soft.median / decode,
                 soft.cpu, soft.cpu / decode, softShown.median, softShown.median / decode,
                 softShown.cpu, softShown.cpu / decode, Median(discs), Median(discs) / decode,
-                longest);
+                longestChosen);
     std::fflush(stdout);
 }
 
