@@ -990,12 +990,16 @@ void SelectionRule::MaskRow(const TColor32* in, TColor32* mask, std::size_t coun
 }
 
 void BuildHardMask(const TBitmap32& source, const SelectionRule& rule, TBitmap32& mask,
-                   const std::function<void(std::int32_t row)>& onRow) {
+                   const std::function<void(std::int32_t row)>& onRow,
+                   const std::atomic<bool>* cancel) {
     mask.Resize(source.Width(), source.Height());
     const auto width = static_cast<std::size_t>(source.Width());
     ForEachRowChunk(
         source.Width(), source.Height(),
         [&](std::int32_t first, std::int32_t last) {
+            if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+                return;
+            }
             for (std::int32_t y = first; y < last; ++y) {
                 rule.MaskRow(source.ScanLine(y), mask.ScanLine(y), width);
             }

@@ -4,6 +4,7 @@
 #include "engine/TBitmap32.h"
 #include "engine/ViewSampling.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -121,8 +122,11 @@ private:
 // (MaskKept / MaskGreyed only) is one with coverages 255 and 0.
 
 // The hard mask of `source`, sized to it, rows shared between threads like RenderPixels.
+// When `cancel` (read from any thread) turns true the remaining rows are skipped and the
+// mask's content is unspecified: the caller throws it away.
 void BuildHardMask(const TBitmap32& source, const SelectionRule& rule, TBitmap32& mask,
-                   const std::function<void(std::int32_t row)>& onRow = {});
+                   const std::function<void(std::int32_t row)>& onRow = {},
+                   const std::atomic<bool>* cancel = nullptr);
 
 // Rebuilds `render` (sized to the mask) from the picture and a coverage mask of its size with
 // BlendPixel. With a hard mask, Average and strength 100 it equals RecomposePicture. Raises

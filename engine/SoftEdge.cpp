@@ -135,9 +135,14 @@ void SweepUp(const TBitmap32& mask, std::int32_t x0, std::int32_t x1, std::int32
     }
 }
 
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
 // Vertical distance from each pixel to the nearest pixel of the other kind in its column,
 // capped: a sweep down and a sweep up, a strip of columns at a time.
-void VerticalDistances(const TBitmap32& mask, std::int32_t cap, Distances& vertical) {
+void VerticalDistances(const TBitmap32& mask, std::int32_t cap, Distances& vertical,
+                       const std::atomic<bool>* cancel) {
     const std::int32_t w = mask.Width();
     const std::int32_t h = mask.Height();
     std::atomic<bool> foreign{false};
@@ -145,12 +150,16 @@ void VerticalDistances(const TBitmap32& mask, std::int32_t cap, Distances& verti
     const std::int32_t stripCost =
         static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{h} * StripColumns, INT_MAX));
     ForEachRowChunk(stripCost, strips, [&](std::int32_t firstStrip, std::int32_t lastStrip) {
+        if (Cancelled(cancel)) {
+            return;
+        }
         const std::int32_t x0 = firstStrip * StripColumns;
         const std::int32_t x1 = std::min(lastStrip * StripColumns, w);
         SweepDown(mask, x0, x1, cap, vertical, foreign);
         SweepUp(mask, x0, x1, cap, vertical);
     });
-    if (foreign.load()) {
+    // A cancelled sweep may have missed a foreign value; its result is thrown away anyway.
+    if (foreign.load() && !Cancelled(cancel)) {
         throw EngineError("The mask holds values other than black and white");
     }
 }
@@ -196,13 +205,17 @@ void CoverRow(const TColor32* m, std::uint8_t* d, std::int32_t w, std::int32_t c
 }
 
 // Every row's coverage, computed from the vertical distances in place.
-void CoverRows(const TBitmap32& mask, std::int32_t width, Distances& vertical) {
+void CoverRows(const TBitmap32& mask, std::int32_t width, Distances& vertical,
+               const std::atomic<bool>* cancel) {
     const std::int32_t w = mask.Width();
     const std::int32_t cap = width + 1;
     const std::int64_t capSquared = std::int64_t{cap} * cap;
     const std::vector<std::uint8_t> keptCoverage = KeptCoverage(width, capSquared);
     std::atomic<bool> outOfMemory{false};
     ForEachRowChunk(w, mask.Height(), [&](std::int32_t first, std::int32_t last) {
+        if (Cancelled(cancel)) {
+            return;
+        }
         RowScratch scratch;
         try {
             const auto n = static_cast<std::size_t>(w);
@@ -225,20 +238,23 @@ void CoverRows(const TBitmap32& mask, std::int32_t width, Distances& vertical) {
 
 } // namespace
 
-void SoftenMask(TBitmap32& mask, std::int32_t width) {
+void SoftenMask(TBitmap32& mask, std::int32_t width, const std::atomic<bool>* cancel) {
     if (width < 0 || width > MaxWidth) {
         throw EngineError("The soft edge must be 0 to " + std::to_string(MaxWidth) +
                           " pixels, not " + std::to_string(width));
     }
-    if (width == 0 || mask.IsEmpty()) {
+    if (width == 0 || mask.IsEmpty() || Cancelled(cancel)) {
         return;
     }
     // Distances beyond the edge's reach need not be told apart: capping the vertical ones at
     // width + 1 leaves every squared distance below (width + 1)^2 exact and the others at or
     // above it, where the coverage no longer changes.
     Distances distances(mask);
-    VerticalDistances(mask, width + 1, distances);
-    CoverRows(mask, width, distances);
+    VerticalDistances(mask, width + 1, distances, cancel);
+    CoverRows(mask, width, distances, cancel);
+    if (Cancelled(cancel)) {
+        return;
+    }
     const std::int32_t w = mask.Width();
     ForEachRowChunk(w, mask.Height(), [&](std::int32_t first, std::int32_t last) {
         for (std::int32_t y = first; y < last; ++y) {

@@ -2,6 +2,7 @@
 
 #include "engine/TBitmap32.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace tintavo {
@@ -20,6 +21,9 @@ namespace tintavo {
 //
 // Raises EngineError, leaving the mask unchanged, for a width out of range or a mask holding
 // other values.
-void SoftenMask(TBitmap32& mask, std::int32_t width);
+//
+// When `cancel` (read from any thread) turns true the work stops at the next strip or chunk of
+// rows and the mask's content is unspecified: the caller throws it away.
+void SoftenMask(TBitmap32& mask, std::int32_t width, const std::atomic<bool>* cancel = nullptr);
 
 } // namespace tintavo

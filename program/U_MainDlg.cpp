@@ -181,6 +181,8 @@ TMainDlg::TMainDlg(QWidget* parent) : QMainWindow(parent) {
 }
 
 TMainDlg::~TMainDlg() {
+    // The soft edge under way reads the picture, which goes with the window.
+    CancelCoverage();
     RunHandler([this] { FormDestroy(); });
 }
 
@@ -423,6 +425,7 @@ void TMainDlg::closeEvent(QCloseEvent* event) {
     bool proceed = false;
     RunHandler([&] { proceed = FormClose(); });
     if (proceed) {
+        CancelCoverage();
         if (ZoomWindow != nullptr) {
             ZoomWindow->hide();
         }
@@ -457,6 +460,8 @@ void TMainDlg::process_btnClick() {
     if (RenderLock || WorkFile.isEmpty() || !QFile::exists(WorkFile)) {
         return;
     }
+    // The working copy may be read again into the picture the soft edge is built from.
+    CancelCoverage();
     History->PassStarts();
     const CentralColor cc{rbase_txt->Value(), gbase_txt->Value(), bbase_txt->Value()};
 
@@ -558,6 +563,7 @@ void TMainDlg::BuildResults() {
     if (resultsBuilt_ || !MaskBitmap || !RenderBitmap) {
         return;
     }
+    FinishCoverage();
     if (resultSource_ == ResultSource::Rule) {
         RenderPixels(orgimg->Bitmap, ruleCc_, ruleThresholds_, *RenderBitmap, *MaskBitmap);
     } else if (resultSource_ == ResultSource::Mask) {

@@ -16,6 +16,7 @@
 #include "engine/RenderPass.h"
 #include "engine/Selection.h"
 #include "engine/ViewSampling.h"
+#include "program/CoverageWorker.h"
 
 #include <sys/types.h>
 
@@ -228,6 +229,9 @@ public:
     void ReplayStrokes(std::size_t count);
     // Adds a line to the run log when it exists (it is created at first activation).
     void Log(const QString& message, int level) const;
+    // True while the soft edge of the last pass or filter is being built: the views show the
+    // selection with a hard edge until then.
+    bool SoftEdgePending() const { return coverageWorker_.Held(); }
 
 public slots:
     // Window creation.
@@ -316,9 +320,8 @@ private:
     // Where the results come from: held as they are (before any pass, after a failed read),
     // the pixel rule over the picture, or the filtered mask with the render recomposed
     // from it. Unless built, the full-resolution buffers are empty.
-    // Chosen: a selection beyond the render pass's own, by rule_ (the full-resolution
-    // results are built at once when the edge is soft); ChosenFiltered: the filtered
-    // hardMask_, finished by the choice's edge, grey and strength.
+    // Chosen: a selection beyond the render pass's own, by rule_; ChosenFiltered: the
+    // filtered hardMask_, finished by the choice's edge, grey and strength.
     enum class ResultSource { Held, Rule, Mask, Chosen, ChosenFiltered };
     ResultSource resultSource_ = ResultSource::Held;
     bool resultsBuilt_ = true;
@@ -331,8 +334,25 @@ private:
     // sample it; empty otherwise.
     TBitmap32 coverage_;
     const TBitmap32* HeldCoverage() const;
-    // Builds coverage_ for the chosen selection as it stands.
+    // Starts building coverage_ for the chosen selection as it stands; until it arrives the
+    // views show the hard decision.
     void PrepareCoverage();
+    // The soft edge is built on coverageWorker_'s thread. That thread reads only the picture
+    // (orgimg->Bitmap), the rule (shared and const) and, for a filtered selection, hardMask_;
+    // it writes only the worker's own buffer. So whatever rewrites the picture or hardMask_
+    // (a pass, which also reads the working copy again, a filter, closing the window) calls
+    // CancelCoverage() first. A worker runs only while the results are Chosen or
+    // ChosenFiltered, and the full-resolution results are never built while it runs.
+    // The result reaches coverage_ on this thread only: through a queued call carrying the
+    // generation it was started for (a result for an older one is dropped), or through
+    // FinishCoverage() when something needs the exact results at once.
+    CoverageWorker coverageWorker_;
+    std::uint64_t coverageGeneration_ = 0;
+    void CancelCoverage();
+    void CoverageBuilt(std::uint64_t generation);
+    // Makes coverage_ what the synchronous build would have made: waits for the worker, or
+    // builds it here when no worker has it (after a failed build).
+    void FinishCoverage();
     // Makes the results of a pass or a filter by the written rule chosen ones, so that
     // strokes can lie on them.
     void MakeResultsChosen();

@@ -12,15 +12,19 @@
 #include "program/U_MainDlg.h"
 #include "program/ZoomWindow.h"
 #include "services/U_TovikUtils.h"
+#include "ui/ErrorReport.h"
 
+#include <QMetaObject>
 #include <QSlider>
 #include <QString>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace tintavo {
 
@@ -88,21 +92,81 @@ const TBitmap32* TMainDlg::HeldCoverage() const {
     return resultSource_ == ResultSource::ChosenFiltered ? &hardMask_ : nullptr;
 }
 
+namespace {
+
+bool WantsSoftEdge(const SelectionRule* rule) {
+    return rule != nullptr && rule->Options().Feather > 0;
+}
+
+// The soft-edged coverage of the rule over `source`, or of `hard` (the filtered hard mask)
+// when given.
+void BuildCoverage(const TBitmap32& source, const TBitmap32* hard, const SelectionRule& rule,
+                   TBitmap32& out, const std::atomic<bool>* cancel) {
+    if (hard != nullptr) {
+        out.CopyFrom(hard);
+    } else {
+        BuildHardMask(source, rule, out, {}, cancel);
+    }
+    SoftenMask(out, rule.Options().Feather, cancel);
+}
+
+} // namespace
+
 void TMainDlg::PrepareCoverage() {
+    CancelCoverage();
     coverage_.Resize(0, 0);
-    if (!rule_ || rule_->Options().Feather == 0) {
+    if (!WantsSoftEdge(rule_.get())) {
         return;
     }
-    if (resultSource_ == ResultSource::ChosenFiltered) {
-        coverage_.CopyFrom(&hardMask_);
-    } else {
-        BuildHardMask(orgimg->Bitmap, *rule_, coverage_);
+    const std::uint64_t generation = ++coverageGeneration_;
+    const TBitmap32* hard = resultSource_ == ResultSource::ChosenFiltered ? &hardMask_ : nullptr;
+    coverageWorker_.Start(
+        [source = &orgimg->Bitmap, hard, rule = rule_](TBitmap32& out,
+                                                       const std::atomic<bool>& cancel) {
+            BuildCoverage(*source, hard, *rule, out, &cancel);
+        },
+        [this, generation] {
+            QMetaObject::invokeMethod(
+                this, [this, generation] { RunHandler([&] { CoverageBuilt(generation); }); },
+                Qt::QueuedConnection);
+        });
+}
+
+void TMainDlg::CancelCoverage() {
+    coverageWorker_.Cancel();
+}
+
+void TMainDlg::CoverageBuilt(std::uint64_t generation) {
+    if (generation != coverageGeneration_ || !coverageWorker_.Held()) {
+        return;
     }
-    SoftenMask(coverage_, rule_->Options().Feather);
+    coverage_ = coverageWorker_.Take();
+    ShowResult();
+}
+
+void TMainDlg::FinishCoverage() {
+    if (resultSource_ != ResultSource::Chosen && resultSource_ != ResultSource::ChosenFiltered) {
+        return;
+    }
+    if (coverageWorker_.Held()) {
+        coverage_ = coverageWorker_.Take();
+    } else if (WantsSoftEdge(rule_.get()) && coverage_.IsEmpty()) {
+        // Built aside: a build that fails half way leaves no hard mask posing as the soft one.
+        TBitmap32 built;
+        BuildCoverage(orgimg->Bitmap,
+                      resultSource_ == ResultSource::ChosenFiltered ? &hardMask_ : nullptr, *rule_,
+                      built, nullptr);
+        coverage_ = std::move(built);
+    } else {
+        return;
+    }
+    ShowResult();
 }
 
 void TMainDlg::FilterChosen() {
-    // The filter cleans the hard mask; the soft edge, grey and strength follow from it.
+    // The filter cleans the hard mask; the soft edge, grey and strength follow from it. A soft
+    // edge still being built is of the mask before the filter.
+    CancelCoverage();
     if (resultSource_ == ResultSource::Chosen) {
         BuildHardMask(orgimg->Bitmap, *rule_, hardMask_);
     }

@@ -744,6 +744,36 @@ private slots:
         QVERIFY(SameBitmap(Render(), ExpectedSelection()));
     }
 
+    // The soft edge follows the pass: the views show the hard edge at once and the soft one
+    // once it is built; a pass while it is being built shows only its own soft edge.
+    void softEdgeFollowsTheHardEdge() {
+        Load(WriteBall(root() / "ball.jpg"));
+        TZoomView* view = ZoomAtOneToOne();
+        Click(view, Over(view, 150, 80));
+        const auto selection = [&](int feather) {
+            SelectionOptions options = dlg_->PassOptions();
+            options.Feather = feather;
+            TBitmap32 render;
+            TBitmap32 mask;
+            RenderSelection(dlg_->orgimg->Bitmap, options, render, mask);
+            return render;
+        };
+        QSpinBox* softEdge = dlg_->ZoomWindow->SoftEdge;
+        softEdge->setValue(8);
+        QVERIFY(dlg_->SoftEdgePending());
+        QVERIFY(ShowsInLeftView(selection(0)));
+        QTRY_VERIFY(ShowsInLeftView(selection(8)));
+        QVERIFY(!dlg_->SoftEdgePending());
+
+        softEdge->setValue(20);
+        softEdge->setValue(3);
+        QVERIFY(ShowsInLeftView(selection(0)));
+        QTRY_VERIFY(!dlg_->SoftEdgePending());
+        QTest::qWait(20); // nothing of the earlier pass arrives afterwards
+        QVERIFY(ShowsInLeftView(selection(3)));
+        QVERIFY(SameBitmap(Render(), selection(3)));
+    }
+
     // A stroke greys (or keeps) what it covers, stays across renders, filters and undo steps
     // of other kinds, is an undo step itself, is exported, and goes with the next Load.
     void brushStrokesStayUntilTheNextLoad() {

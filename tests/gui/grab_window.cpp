@@ -15,6 +15,8 @@
 #include <QSpinBox>
 #include <QStyleFactory>
 
+#include <chrono>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -56,6 +58,11 @@ int main(int argc, char* argv[]) {
         }
         window.PaintStroke(discs);
         window.EndStroke();
+        // The soft edge arrives from its worker through the event loop.
+        while (window.SoftEdgePending()) {
+            QApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     if (argc >= 6) {
         window.ZoomWindow1Click();
