@@ -4,7 +4,10 @@
 #include "platform/ProductIdentity.h"
 #include "platform/SpecialFolders.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -13,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace tintavo::platform {
@@ -28,6 +32,14 @@ constexpr const char* kLockName = "registry.lock";
 constexpr off_t kMaxHiveSize = 64 * 1024 * 1024;
 // How often the lock is tried again when another process removed the lock file meanwhile.
 constexpr int kLockAttempts = 1000;
+// How long a change waits for another process to let go of the lock: a copy that hangs while
+// holding it must not hang this one, window included. The change then fails as a write would.
+constexpr std::chrono::milliseconds kDefaultLockWait{5000};
+// The pauses between two tries grow from the first to the longest.
+constexpr std::chrono::milliseconds kFirstLockPause{1};
+constexpr std::chrono::milliseconds kLongestLockPause{50};
+
+std::atomic<std::chrono::milliseconds::rep> lockWaitMs{kDefaultLockWait.count()};
 
 std::string ConfigHome() {
     return XdgBaseFolder("XDG_CONFIG_HOME", ".config");
@@ -90,6 +102,8 @@ bool MoveAside(const std::string& hivePath) {
 class HiveLock {
 public:
     explicit HiveLock(const std::string& folder) : lockPath_(folder + "/" + kLockName) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMs.load());
         for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
             CreatePrivateFolders(folder);
             Fd fd(::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
@@ -99,10 +113,7 @@ public:
                 }
                 return;
             }
-            int locked = 0;
-            while ((locked = ::flock(fd.Get(), LOCK_EX)) != 0 && errno == EINTR) {
-            }
-            if (locked != 0) {
+            if (!LockBefore(fd.Get(), deadline)) {
                 return;
             }
             struct stat held {};
@@ -119,6 +130,26 @@ public:
     void RemoveLockFile() { ::unlink(lockPath_.c_str()); }
 
 private:
+    // Tries the lock without blocking until it is had or the deadline has passed.
+    static bool LockBefore(int fd, std::chrono::steady_clock::time_point deadline) {
+        auto pause = kFirstLockPause;
+        while (true) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                return true;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                return false;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(
+                std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+            pause = std::min(pause * 2, kLongestLockPause);
+        }
+    }
+
     std::string lockPath_;
     Fd fd_;
 };
@@ -188,6 +219,10 @@ std::optional<RegValue> RegReadValue(RegRoot root, const std::string& path,
 
 std::vector<std::string> RegSubkeyNames(RegRoot root, const std::string& path) {
     return ReadHive(root).SubkeyNames(path);
+}
+
+void SetHiveLockWaitForTests(std::chrono::milliseconds wait) {
+    lockWaitMs.store(wait.count());
 }
 
 bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change) {

@@ -2,6 +2,7 @@
 
 #include "platform/RegistryHive.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -43,8 +44,13 @@ std::vector<std::string> RegSubkeyNames(RegRoot root, const std::string& path);
 // writes the hive to a temporary file that replaces the old one. A hive that does not parse
 // is first moved aside to registry.reg.bad and a fresh one started. A hive left empty is
 // removed, and so is the Orvane folder when nothing else is in it.
+// Another process holding the lock is waited for up to 5 seconds; then the change fails and
+// the hive is left as it stands.
 // Returns false when the hive could not be locked, read or written (the change is then lost).
 [[nodiscard]] bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change);
+
+// Tests only: how long a change waits for another process's lock.
+void SetHiveLockWaitForTests(std::chrono::milliseconds wait);
 
 // The single changes the services need, each one RegUpdateUserHive step.
 // Creates the key (and its parents) when missing; false when the hive cannot be written.

@@ -53,6 +53,7 @@ TSessionEnd::TSessionEnd(QWidget* window) : window_(window) {
         action.sa_flags = SA_RESTART;
         ::sigaction(SIGTERM, &action, &previousTerm_);
         ::sigaction(SIGHUP, &action, &previousHangUp_);
+        ::sigaction(SIGINT, &action, &previousInterrupt_);
         watching_ = true;
     }
 
@@ -77,6 +78,7 @@ TSessionEnd::~TSessionEnd() {
     if (watching_) {
         ::sigaction(SIGTERM, &previousTerm_, nullptr);
         ::sigaction(SIGHUP, &previousHangUp_, nullptr);
+        ::sigaction(SIGINT, &previousInterrupt_, nullptr);
         signalPipe.store(-1);
     }
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-// The end of the session: SIGTERM, SIGHUP and the desktop's logout request close the main
-// window the normal way (its closing step runs: a portable copy cleans up), through the
-// event loop, so that whatever a handler is doing (a full export) ends first.
+// The end of the session: SIGTERM, SIGHUP, SIGINT (Ctrl+C in the starting terminal) and the
+// desktop's logout request close the main window the normal way (its closing step runs: a
+// portable copy cleans up), through the event loop, so that whatever a handler is doing (a
+// full export) ends first.
 
 #include "platform/PosixIo.h"
 
@@ -36,6 +37,7 @@ private:
     QSocketNotifier* notifier_ = nullptr;
     struct sigaction previousTerm_ {};
     struct sigaction previousHangUp_ {};
+    struct sigaction previousInterrupt_ {};
     bool watching_ = false;
 };
 

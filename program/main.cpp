@@ -50,7 +50,7 @@ int main(int argc, char* argv[]) {
     }
     // Created hidden beside the main window; "About..." shows it.
     tintavo::TAboutDlg AboutDlg(&MainDlg);
-    // SIGTERM, SIGHUP and logging out close the window the normal way.
+    // SIGTERM, SIGHUP, SIGINT and logging out close the window the normal way.
     const tintavo::TSessionEnd sessionEnd(&MainDlg);
     MainDlg.show();
     // Asks for the focus as a window manager gives it to a new window, so the application

@@ -16,6 +16,12 @@ namespace {
 
 constexpr std::size_t kMaxBlock = 0xFFFF; // a block's length is one 16-bit word
 constexpr int kMaxDepth = 3;              // root, file info, table, string
+// Real programs have well under a thousand sections; a file claiming more than extended
+// numbering ever gives in practice is read as having no version block, and so is one whose
+// section entries are far beyond their standard size, so that the whole table is read into
+// memory only when it is of a believable size (at most 16 MiB).
+constexpr std::uint64_t kMaxElfSections = 0xFFFF;
+constexpr std::size_t kMaxElfEntrySize = 256;
 
 // Random access to a file's bytes with every read checked against the file's size. Only a
 // regular file is read: the open does not wait (a FIFO or a device never holds the reader).
@@ -204,7 +210,7 @@ std::optional<ElfSectionTable> FindElfSectionTable(FileBytes& file,
     std::uint64_t count = h.U16(is64 ? 0x3C : 0x30);
     std::uint32_t strIndex = h.U16(is64 ? 0x3E : 0x32);
     const std::size_t minEnt = is64 ? 64 : 40;
-    if (!h.ok() || shoff == 0 || entSize < minEnt) {
+    if (!h.ok() || shoff == 0 || entSize < minEnt || entSize > kMaxElfEntrySize) {
         return std::nullopt;
     }
     const auto section = [&](std::uint64_t index) -> std::optional<std::vector<std::uint8_t>> {
@@ -227,7 +233,8 @@ std::optional<ElfSectionTable> FindElfSectionTable(FileBytes& file,
             strIndex = s.U32(is64 ? 0x28 : 0x18);
         }
     }
-    if (count == 0 || count > file.size() / entSize || strIndex >= count) {
+    if (count == 0 || count > kMaxElfSections || count > file.size() / entSize ||
+        strIndex >= count) {
         return std::nullopt;
     }
     return ElfSectionTable{is64, big, shoff, entSize, count, strIndex};

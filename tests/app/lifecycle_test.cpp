@@ -27,6 +27,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -464,11 +465,15 @@ private slots:
         QVERIFY(fs::exists(exported));
     }
 
-    // SIGTERM and SIGHUP close the window the normal way, also while the chooser is open;
-    // a portable copy then leaves nothing in the home folder, not even the chooser's state.
+    // SIGTERM, SIGHUP and SIGINT close the window the normal way, also while the chooser is
+    // open; a portable copy then leaves nothing in the home folder, not even the chooser's
+    // state.
     void sessionEndSignalsCloseTheWindowNormally() {
-        struct sigaction before {};
-        ::sigaction(SIGTERM, nullptr, &before);
+        constexpr std::array<int, 3> watched = {SIGTERM, SIGHUP, SIGINT};
+        std::array<struct sigaction, watched.size()> before{};
+        for (std::size_t i = 0; i < watched.size(); ++i) {
+            ::sigaction(watched[i], nullptr, &before[i]);
+        }
         {
             Run run(false);
             // The chooser's state would go to this very home.
@@ -500,19 +505,21 @@ private slots:
                 QVERIFY2(atStart.count(file) == 1, file.c_str());
             }
         }
-        {
+        for (const int number : {SIGHUP, SIGINT}) {
             Run run(true);
             TMainDlg& dlg = run.start();
             const TSessionEnd sessionEnd(&dlg);
             dlg.show();
-            ::raise(SIGHUP);
+            ::raise(number);
             QVERIFY(QTest::qWaitFor([&] { return !dlg.isVisible(); }, 5000));
             QCOMPARE(run.log().back(), std::string("Closing Tintavo"));
         }
         // The signals are the process's own again.
-        struct sigaction after {};
-        ::sigaction(SIGTERM, nullptr, &after);
-        QVERIFY(after.sa_handler == before.sa_handler);
+        for (std::size_t i = 0; i < watched.size(); ++i) {
+            struct sigaction after {};
+            ::sigaction(watched[i], nullptr, &after);
+            QVERIFY(after.sa_handler == before[i].sa_handler);
+        }
     }
 
     void installedCloseChangesNothingButTheLog() {

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
 #include "common/TestSandbox.h"
+#include "platform/PosixIo.h"
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
 
+#include <chrono>
 #include <filesystem>
 #include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
 
 namespace fs = std::filesystem;
 using namespace tintavo::platform;
@@ -278,6 +284,38 @@ TEST(UserHive, FoldersItCreatesAreTheUsersOnly) {
     }
     EXPECT_EQ(fs::status(UserHivePath()).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(UserHive, AnotherLockHolderIsWaitedForOnlySoLong) {
+    TestSandbox sandbox;
+    const fs::path folder = sandbox.configHome() / "Orvane";
+    ASSERT_TRUE(RegCreateKey("A"));
+    ASSERT_TRUE(RegSetValue("A", RegValue::String("x", "1")));
+    const std::string stored = readFile(folder / "registry.reg");
+
+    // A lock taken through another open file conflicts as another process's would.
+    Fd other(::open((folder / "registry.lock").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(::flock(other.Get(), LOCK_EX), 0);
+    struct RestoreWait {
+        ~RestoreWait() { SetHiveLockWaitForTests(std::chrono::seconds(5)); }
+    } restore;
+    SetHiveLockWaitForTests(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(RegSetValue("A", RegValue::String("x", "2")));
+    EXPECT_FALSE(RegDeleteKeyTree("A")) << "would leave the hive empty and remove it";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(readFile(folder / "registry.reg"), stored);
+    EXPECT_EQ(RegReadValue(RegRoot::CurrentUser, "A", "x")->data, "1") << "reads take no lock";
+
+    // Let go while a change waits: the change goes through.
+    SetHiveLockWaitForTests(std::chrono::seconds(5));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        other.Reset();
+    });
+    EXPECT_TRUE(RegSetValue("A", RegValue::String("x", "2")));
+    release.join();
+    EXPECT_EQ(RegReadValue(RegRoot::CurrentUser, "A", "x")->data, "2");
 }
 
 TEST(MachineHive, ReadOnlyFromTheConfigDirs) {

@@ -234,6 +234,24 @@ TEST(VersionResource, DamagedElfFilesReadAsWithoutResource) {
     }
 }
 
+TEST(VersionResource, AnElfFileClaimingTooManySectionsReadsAsWithoutResource) {
+    test::TestSandbox sandbox;
+    auto image =
+        test::BuildElfImage(true, false, versioninfo::BuildVersionInfo(SimpleSpec(1, 2, 3, 4, {})),
+                            ".tintavo_version", true);
+    const std::size_t countAt = image.size() - 3 * 64 + 32; // section 0 holds the real count
+    const auto path = sandbox.root() / "program";
+    for (const std::uint64_t count : {0xFFFFu, 0x10000u}) {
+        for (std::size_t i = 0; i < 8; ++i) {
+            image[countAt + i] = static_cast<std::uint8_t>(count >> (8 * i));
+        }
+        test::WriteBytes(path, image);
+        // Long enough for every section claimed; the sections beyond the real ones are zeros.
+        std::filesystem::resize_file(path, image.size() + count * 64);
+        EXPECT_EQ(GetFileVersionText(path), count == 0xFFFF ? "1.2.3.4" : "") << count;
+    }
+}
+
 TEST(VersionResource, BlockParserRejectsInconsistentLengths) {
     std::vector<std::uint8_t> block =
         versioninfo::BuildVersionInfo(SimpleSpec(1, 2, 3, 4, {{"FileVersion", "1.2.3.4"}}));
