@@ -40,6 +40,7 @@ constexpr std::chrono::milliseconds kFirstLockPause{1};
 constexpr std::chrono::milliseconds kLongestLockPause{50};
 
 std::atomic<std::chrono::milliseconds::rep> lockWaitMs{kDefaultLockWait.count()};
+std::atomic<bool> lockTimedOut{false};
 
 std::string ConfigHome() {
     return XdgBaseFolder("XDG_CONFIG_HOME", ".config");
@@ -102,8 +103,11 @@ bool MoveAside(const std::string& hivePath) {
 class HiveLock {
 public:
     explicit HiveLock(const std::string& folder) : lockPath_(folder + "/" + kLockName) {
+        // Once a wait has run out, later changes try once and fail at once until the lock is
+        // had again: a window writing several values must not stall for each of them.
         const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMs.load());
+            std::chrono::steady_clock::now() +
+            std::chrono::milliseconds(lockTimedOut.load() ? 0 : lockWaitMs.load());
         for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
             CreatePrivateFolders(folder);
             Fd fd(::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
@@ -116,6 +120,7 @@ public:
             if (!LockBefore(fd.Get(), deadline)) {
                 return;
             }
+            lockTimedOut.store(false);
             struct stat held {};
             struct stat atPath {};
             if (::fstat(fd.Get(), &held) == 0 && ::stat(lockPath_.c_str(), &atPath) == 0 &&
@@ -142,6 +147,7 @@ private:
             }
             const auto now = std::chrono::steady_clock::now();
             if (now >= deadline) {
+                lockTimedOut.store(true);
                 return false;
             }
             std::this_thread::sleep_for(
@@ -223,6 +229,7 @@ std::vector<std::string> RegSubkeyNames(RegRoot root, const std::string& path) {
 
 void SetHiveLockWaitForTests(std::chrono::milliseconds wait) {
     lockWaitMs.store(wait.count());
+    lockTimedOut.store(false);
 }
 
 bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change) {

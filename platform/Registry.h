@@ -49,7 +49,8 @@ std::vector<std::string> RegSubkeyNames(RegRoot root, const std::string& path);
 // Returns false when the hive could not be locked, read or written (the change is then lost).
 [[nodiscard]] bool RegUpdateUserHive(const std::function<bool(RegHive&)>& change);
 
-// Tests only: how long a change waits for another process's lock.
+// Tests only: how long a change waits for another process's lock (and forgetting that an
+// earlier wait ran out, after which changes fail at once until the lock is had again).
 void SetHiveLockWaitForTests(std::chrono::milliseconds wait);
 
 // The single changes the services need, each one RegUpdateUserHive step.
