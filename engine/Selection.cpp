@@ -390,6 +390,24 @@ struct SelectionRule::Impl {
     SelectionOptions Options;
     std::vector<ChannelBox> Boxes; // non-empty boxes only
     std::vector<std::int32_t> Hues;
+    // Hue, eight pixels at a time: within the sector of the largest channel (red, green, blue)
+    // the hue is its base plus q = 256 * num / chroma truncated, -256..256, and the values of
+    // q kept fall in runs worked out once from the rule itself. A run's ends are tested
+    // without a division, truncation toward zero included: q >= a is
+    // 256 * num - a' * chroma > l and q <= b is 256 * num - b' * chroma < u, the coefficient
+    // pair (256, -a') laid out as the (num, chroma) lanes it multiplies.
+    struct alignas(16) HueRun {
+        std::int32_t LowCoef[4];
+        std::int32_t LowLimit[4];
+        std::int32_t HighCoef[4];
+        std::int32_t HighLimit[4];
+        std::size_t Sector = 0; // red, green, blue, or 3 for every pixel
+        bool Low = false;
+        bool High = false;
+    };
+    std::vector<HueRun> HueRuns;
+    // One bit for each sector with a run end to test, whose pixels need their numerator.
+    int HueNumerators = 0;
     std::vector<Lab> Labs;
     double RadiusSquared = 0;
     // Perceptual: one bit per colour of each cell of the colour cube (bit
@@ -437,11 +455,12 @@ struct SelectionRule::Impl {
         const auto g = static_cast<std::int32_t>(GreenOf(col));
         const auto b = static_cast<std::int32_t>(BlueOf(col));
         const HueChroma hc = HueChromaOf(r, g, b);
-        if (hc.Chroma <= Options.ChromaFloor) {
-            return false;
-        }
+        return hc.Chroma > Options.ChromaFloor && KeepsHueValue(hc.Hue);
+    }
+
+    bool KeepsHueValue(std::int32_t hue) const {
         for (const std::int32_t centre : Hues) {
-            std::int32_t d = hc.Hue > centre ? hc.Hue - centre : centre - hc.Hue;
+            std::int32_t d = hue > centre ? hue - centre : centre - hue;
             d = std::min(d, HueTurn - d);
             // d / 1536 of a turn within the tolerance in degrees: 360 d <= 1536 t.
             if (d * 15 <= Options.HueTolerance * 64) {
@@ -586,7 +605,9 @@ struct SelectionRule::Impl {
         return kept;
     }
 
-    // Eight pixels in 16-bit lanes; the division is done in float, four at a time.
+    // Eight pixels in 16-bit lanes, without a division: each run of kept values of the
+    // sector's part of the hue, 256 * num / chroma truncated, is tested at its ends as
+    // 256 * num - a * chroma against 0 or -1, in 32 bits.
     void KeptHue(__m128i c0, __m128i c1, __m128i& k0, __m128i& k1) const {
         const __m128i byteMask = _mm_set1_epi32(0xFF);
         const auto channel = [&](int shift) {
@@ -595,47 +616,71 @@ struct SelectionRule::Impl {
         };
         const __m128i r = channel(16);
         const __m128i g = channel(8);
-        const __m128i b = channel(0);
+        const __m128i b = _mm_packs_epi32(_mm_and_si128(c0, byteMask), _mm_and_si128(c1, byteMask));
         const __m128i high = _mm_max_epi16(_mm_max_epi16(r, g), b);
-        const __m128i low = _mm_min_epi16(_mm_min_epi16(r, g), b);
-        const __m128i chroma = _mm_sub_epi16(high, low);
+        const __m128i chroma = _mm_sub_epi16(high, _mm_min_epi16(_mm_min_epi16(r, g), b));
         const __m128i coloured =
             _mm_cmpgt_epi16(chroma, _mm_set1_epi16(static_cast<short>(Options.ChromaFloor)));
+        const __m128i zero = _mm_setzero_si128();
+        if (HueRuns.empty() || _mm_movemask_epi8(coloured) == 0) {
+            k0 = zero;
+            k1 = zero;
+            return;
+        }
+        const __m128i all = _mm_set1_epi16(-1);
         const __m128i isRed = _mm_cmpeq_epi16(high, r);
         const __m128i isGreen = _mm_andnot_si128(isRed, _mm_cmpeq_epi16(high, g));
-        const __m128i isBlue = _mm_andnot_si128(_mm_or_si128(isRed, isGreen), _mm_set1_epi16(-1));
+        const __m128i sectors[4] = {isRed, isGreen,
+                                    _mm_andnot_si128(_mm_or_si128(isRed, isGreen), all), all};
         const auto pick = [](__m128i m, __m128i a, __m128i other) {
             return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, other));
         };
-        const __m128i num = pick(isRed, _mm_sub_epi16(g, b),
-                                 pick(isGreen, _mm_sub_epi16(b, r), _mm_sub_epi16(r, g)));
-        const __m128i base = _mm_or_si128(_mm_and_si128(isGreen, _mm_set1_epi16(512)),
-                                          _mm_and_si128(isBlue, _mm_set1_epi16(1024)));
-        // A grey's zero chroma is replaced by 1 (it is not kept anyway).
-        const __m128i divisor = _mm_max_epi16(chroma, _mm_set1_epi16(1));
-        const auto quotient = [](__m128i n, __m128i d) {
-            return _mm_cvttps_epi32(
-                _mm_div_ps(_mm_cvtepi32_ps(_mm_slli_epi32(n, 8)), _mm_cvtepi32_ps(d)));
-        };
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i q = _mm_packs_epi32(quotient(_mm_srai_epi32(_mm_unpacklo_epi16(num, num), 16),
-                                                   _mm_unpacklo_epi16(divisor, zero)),
-                                          quotient(_mm_srai_epi32(_mm_unpackhi_epi16(num, num), 16),
-                                                   _mm_unpackhi_epi16(divisor, zero)));
-        __m128i hue = _mm_add_epi16(base, q);
-        hue =
-            _mm_add_epi16(hue, _mm_and_si128(_mm_cmplt_epi16(hue, zero), _mm_set1_epi16(HueTurn)));
-        const __m128i turn = _mm_set1_epi16(HueTurn);
-        const __m128i limit = _mm_set1_epi16(static_cast<short>(Options.HueTolerance * 64));
-        const __m128i fifteen = _mm_set1_epi16(15);
-        __m128i far = _mm_set1_epi16(-1);
-        for (const std::int32_t centre : Hues) {
-            __m128i d = _mm_sub_epi16(hue, _mm_set1_epi16(static_cast<short>(centre)));
-            d = _mm_max_epi16(d, _mm_sub_epi16(zero, d));
-            d = _mm_min_epi16(d, _mm_sub_epi16(turn, d));
-            far = _mm_and_si128(far, _mm_cmpgt_epi16(_mm_mullo_epi16(d, fifteen), limit));
+        // Only the lanes of sectors with a bounded run need their numerator.
+        __m128i num;
+        switch (HueNumerators) {
+        case 0:
+            num = zero;
+            break;
+        case 1:
+            num = _mm_sub_epi16(g, b);
+            break;
+        case 2:
+            num = _mm_sub_epi16(b, r);
+            break;
+        case 4:
+            num = _mm_sub_epi16(r, g);
+            break;
+        default:
+            num = pick(isRed, _mm_sub_epi16(g, b),
+                       pick(isGreen, _mm_sub_epi16(b, r), _mm_sub_epi16(r, g)));
+            break;
         }
-        const __m128i kept = _mm_andnot_si128(far, coloured);
+        // Numerator and chroma side by side, for a multiply-add with (256, -a).
+        const __m128i nc0 = _mm_unpacklo_epi16(num, chroma);
+        const __m128i nc1 = _mm_unpackhi_epi16(num, chroma);
+        const auto load = [](const std::int32_t* v) {
+            return _mm_load_si128(reinterpret_cast<const __m128i*>(v));
+        };
+        __m128i kept = zero;
+        for (const HueRun& run : HueRuns) {
+            __m128i in = sectors[run.Sector];
+            if (run.Low) {
+                const __m128i coef = load(run.LowCoef);
+                const __m128i limit = load(run.LowLimit);
+                in = _mm_and_si128(
+                    in, _mm_packs_epi32(_mm_cmpgt_epi32(_mm_madd_epi16(nc0, coef), limit),
+                                        _mm_cmpgt_epi32(_mm_madd_epi16(nc1, coef), limit)));
+            }
+            if (run.High) {
+                const __m128i coef = load(run.HighCoef);
+                const __m128i limit = load(run.HighLimit);
+                in = _mm_and_si128(
+                    in, _mm_packs_epi32(_mm_cmplt_epi32(_mm_madd_epi16(nc0, coef), limit),
+                                        _mm_cmplt_epi32(_mm_madd_epi16(nc1, coef), limit)));
+            }
+            kept = _mm_or_si128(kept, in);
+        }
+        kept = _mm_and_si128(kept, coloured);
         k0 = _mm_unpacklo_epi16(kept, kept);
         k1 = _mm_unpackhi_epi16(kept, kept);
     }
@@ -824,6 +869,59 @@ struct SelectionRule::Impl {
         ScalarRow(in, out, mask, x, count);
     }
 
+    void PrepareHue() {
+        constexpr std::int32_t span = 256;
+        const auto fill = [](std::int32_t(&coef)[4], std::int32_t(&limit)[4], std::int32_t a,
+                             std::int32_t l) {
+            const auto pair = static_cast<std::int32_t>(
+                256u | std::uint32_t{static_cast<std::uint16_t>(-a)} << 16);
+            std::fill_n(coef, 4, pair);
+            std::fill_n(limit, 4, l);
+        };
+        std::size_t whole = 0;
+        for (std::size_t sector = 0; sector < 3; ++sector) {
+            const auto base = static_cast<std::int32_t>(sector) * 512;
+            const auto keeps = [&](std::int32_t q) {
+                const std::int32_t hue = base + q;
+                return KeepsHueValue(hue < 0 ? hue + HueTurn : hue);
+            };
+            for (std::int32_t first = -span; first <= span; ++first) {
+                if (!keeps(first) || (first > -span && keeps(first - 1))) {
+                    continue;
+                }
+                std::int32_t last = first;
+                while (last < span && keeps(last + 1)) {
+                    ++last;
+                }
+                HueRun run{};
+                run.Sector = sector;
+                run.Low = first > -span;
+                run.High = last < span;
+                if (run.Low) {
+                    // q >= a: 256 num >= a chroma for a > 0, else 256 num > (a - 1) chroma.
+                    fill(run.LowCoef, run.LowLimit, first > 0 ? first : first - 1,
+                         first > 0 ? -1 : 0);
+                }
+                if (run.High) {
+                    // q <= b: 256 num < (b + 1) chroma for b >= 0, else 256 num <= b chroma.
+                    fill(run.HighCoef, run.HighLimit, last >= 0 ? last + 1 : last,
+                         last >= 0 ? 0 : 1);
+                }
+                if (run.Low || run.High) {
+                    HueNumerators |= 1 << sector;
+                } else {
+                    ++whole;
+                }
+                HueRuns.push_back(run);
+            }
+        }
+        if (whole == 3) {
+            // Every hue is kept: only the chroma decides.
+            HueRuns.assign(1, HueRun{});
+            HueRuns.front().Sector = 3;
+        }
+    }
+
     void PreparePerceptual() {
         for (const CentralColor& cc : Options.Colours) {
             Labs.push_back(
@@ -949,6 +1047,7 @@ SelectionRule::SelectionRule(const SelectionOptions& options) : impl_(std::make_
                 impl.Hues.push_back(hc.Hue);
             }
         }
+        impl.PrepareHue();
         break;
     case ColourModel::Perceptual:
         impl.PreparePerceptual();
