@@ -393,21 +393,23 @@ struct SelectionRule::Impl {
     // Hue, eight pixels at a time: within the sector of the largest channel (red, green, blue)
     // the hue is its base plus q = 256 * num / chroma truncated, -256..256, and the values of
     // q kept fall in runs worked out once from the rule itself. A run's ends are tested
-    // without a division, truncation toward zero included: q >= a is
-    // 256 * num - a' * chroma > l and q <= b is 256 * num - b' * chroma < u, the coefficient
-    // pair (256, -a') laid out as the (num, chroma) lanes it multiplies.
-    struct alignas(16) HueRun {
-        std::int32_t LowCoef[4];
-        std::int32_t LowLimit[4];
-        std::int32_t HighCoef[4];
-        std::int32_t HighLimit[4];
+    // without a division, truncation toward zero included, each as
+    // x * num + y * chroma > limit, the coefficients laid out as the (num, chroma) lanes they
+    // multiply.
+    struct alignas(16) HueEnd {
+        std::int32_t Coef[4];
+        std::int32_t Limit[4];
+    };
+    struct HueRun {
+        HueEnd Ends[2];
+        std::size_t EndCount = 0;
         std::size_t Sector = 0; // red, green, blue, or 3 for every pixel
-        bool Low = false;
-        bool High = false;
     };
     std::vector<HueRun> HueRuns;
-    // One bit for each sector with a run end to test, whose pixels need their numerator.
+    // One bit for each sector with a run end to test, whose pixels need their numerator, and
+    // one for each sector with any run.
     int HueNumerators = 0;
+    int HueSectors = 0;
     std::vector<Lab> Labs;
     double RadiusSquared = 0;
     // Perceptual: one bit per colour of each cell of the colour cube (bit
@@ -622,16 +624,27 @@ struct SelectionRule::Impl {
         const __m128i coloured =
             _mm_cmpgt_epi16(chroma, _mm_set1_epi16(static_cast<short>(Options.ChromaFloor)));
         const __m128i zero = _mm_setzero_si128();
-        if (HueRuns.empty() || _mm_movemask_epi8(coloured) == 0) {
-            k0 = zero;
-            k1 = zero;
-            return;
-        }
         const __m128i all = _mm_set1_epi16(-1);
         const __m128i isRed = _mm_cmpeq_epi16(high, r);
         const __m128i isGreen = _mm_andnot_si128(isRed, _mm_cmpeq_epi16(high, g));
         const __m128i sectors[4] = {isRed, isGreen,
                                     _mm_andnot_si128(_mm_or_si128(isRed, isGreen), all), all};
+        // Eight pixels none of which has enough chroma in a sector with a run are settled.
+        __m128i candidates = coloured;
+        if (HueSectors != 0 && HueSectors != 7) {
+            __m128i relevant = zero;
+            for (std::size_t sector = 0; sector < 3; ++sector) {
+                if ((HueSectors >> sector & 1) != 0) {
+                    relevant = _mm_or_si128(relevant, sectors[sector]);
+                }
+            }
+            candidates = _mm_and_si128(candidates, relevant);
+        }
+        if (HueSectors == 0 || _mm_movemask_epi8(candidates) == 0) {
+            k0 = zero;
+            k1 = zero;
+            return;
+        }
         const auto pick = [](__m128i m, __m128i a, __m128i other) {
             return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, other));
         };
@@ -664,23 +677,16 @@ struct SelectionRule::Impl {
         __m128i kept = zero;
         for (const HueRun& run : HueRuns) {
             __m128i in = sectors[run.Sector];
-            if (run.Low) {
-                const __m128i coef = load(run.LowCoef);
-                const __m128i limit = load(run.LowLimit);
+            for (std::size_t e = 0; e < run.EndCount; ++e) {
+                const __m128i coef = load(run.Ends[e].Coef);
+                const __m128i limit = load(run.Ends[e].Limit);
                 in = _mm_and_si128(
                     in, _mm_packs_epi32(_mm_cmpgt_epi32(_mm_madd_epi16(nc0, coef), limit),
                                         _mm_cmpgt_epi32(_mm_madd_epi16(nc1, coef), limit)));
             }
-            if (run.High) {
-                const __m128i coef = load(run.HighCoef);
-                const __m128i limit = load(run.HighLimit);
-                in = _mm_and_si128(
-                    in, _mm_packs_epi32(_mm_cmplt_epi32(_mm_madd_epi16(nc0, coef), limit),
-                                        _mm_cmplt_epi32(_mm_madd_epi16(nc1, coef), limit)));
-            }
             kept = _mm_or_si128(kept, in);
         }
-        kept = _mm_and_si128(kept, coloured);
+        kept = _mm_and_si128(kept, candidates);
         k0 = _mm_unpacklo_epi16(kept, kept);
         k1 = _mm_unpackhi_epi16(kept, kept);
     }
@@ -871,12 +877,13 @@ struct SelectionRule::Impl {
 
     void PrepareHue() {
         constexpr std::int32_t span = 256;
-        const auto fill = [](std::int32_t(&coef)[4], std::int32_t(&limit)[4], std::int32_t a,
-                             std::int32_t l) {
-            const auto pair = static_cast<std::int32_t>(
-                256u | std::uint32_t{static_cast<std::uint16_t>(-a)} << 16);
-            std::fill_n(coef, 4, pair);
-            std::fill_n(limit, 4, l);
+        const auto end = [](HueRun& run, std::int32_t x, std::int32_t y, std::int32_t limit) {
+            HueEnd& e = run.Ends[run.EndCount++];
+            std::fill_n(
+                e.Coef, 4,
+                static_cast<std::int32_t>(std::uint32_t{static_cast<std::uint16_t>(x)} |
+                                          std::uint32_t{static_cast<std::uint16_t>(y)} << 16));
+            std::fill_n(e.Limit, 4, limit);
         };
         std::size_t whole = 0;
         for (std::size_t sector = 0; sector < 3; ++sector) {
@@ -895,23 +902,28 @@ struct SelectionRule::Impl {
                 }
                 HueRun run{};
                 run.Sector = sector;
-                run.Low = first > -span;
-                run.High = last < span;
-                if (run.Low) {
+                if (first > -span) {
                     // q >= a: 256 num >= a chroma for a > 0, else 256 num > (a - 1) chroma.
-                    fill(run.LowCoef, run.LowLimit, first > 0 ? first : first - 1,
-                         first > 0 ? -1 : 0);
+                    if (first > 0) {
+                        end(run, 256, -first, -1);
+                    } else {
+                        end(run, 256, 1 - first, 0);
+                    }
                 }
-                if (run.High) {
+                if (last < span) {
                     // q <= b: 256 num < (b + 1) chroma for b >= 0, else 256 num <= b chroma.
-                    fill(run.HighCoef, run.HighLimit, last >= 0 ? last + 1 : last,
-                         last >= 0 ? 0 : 1);
+                    if (last >= 0) {
+                        end(run, -256, last + 1, 0);
+                    } else {
+                        end(run, -256, last, -1);
+                    }
                 }
-                if (run.Low || run.High) {
+                if (run.EndCount != 0) {
                     HueNumerators |= 1 << sector;
                 } else {
                     ++whole;
                 }
+                HueSectors |= 1 << sector;
                 HueRuns.push_back(run);
             }
         }
