@@ -720,38 +720,42 @@ struct SelectionRule::Impl {
     }
 
     // The greyed pixel: (channel * (100 - s) + level * s + 50) / 100 with alpha 255, which is
-    // BlendPixel at coverage 0; the average grey at full strength is Desaturate.
+    // BlendPixel at coverage 0; the average grey at full strength is Desaturate. In 16-bit
+    // lanes: every sum is at most 25550, and below 43699 x / 100 is (x * 5243) >> 19.
     __m128i GreyedVector(__m128i col) const {
+        const __m128i zero = _mm_setzero_si128();
         const __m128i byteMask = _mm_set1_epi32(0xFF);
-        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-        const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(col, 16), byteMask));
-        const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(col, 8), byteMask));
-        const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(col, byteMask));
-        __m128 level;
+        const __m128i redBlue = _mm_set1_epi32(0x00FF00FF);
+        const __m128i green = _mm_and_si128(_mm_srli_epi32(col, 8), byteMask);
+        __m128i level;
         if (Options.Grey == GreyModel::Luminance) {
-            const __m128 sum =
-                _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(13933.0f)),
-                                      _mm_mul_ps(g, _mm_set1_ps(46871.0f))),
-                           _mm_add_ps(_mm_mul_ps(b, _mm_set1_ps(4732.0f)), _mm_set1_ps(32768.0f)));
-            level =
-                _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(sum, _mm_set1_ps(1.0f / 65536.0f))));
+            // Blue and red in one multiply-add; green's weight is over 32767, so green is
+            // doubled into both halves of its lane and weighed 23436 + 23435.
+            const __m128i blueRed =
+                _mm_madd_epi16(_mm_and_si128(col, redBlue), _mm_set1_epi32(13933 << 16 | 4732));
+            const __m128i greens = _mm_madd_epi16(_mm_or_si128(green, _mm_slli_epi32(green, 16)),
+                                                  _mm_set1_epi32(23435 << 16 | 23436));
+            level = _mm_srli_epi32(
+                _mm_add_epi32(_mm_add_epi32(blueRed, greens), _mm_set1_epi32(32768)), 16);
         } else {
-            // floor((sum + 0.5) / 3) = sum / 3: the half keeps the product clear of the
-            // integer below whatever the rounding of a third.
-            level = _mm_cvtepi32_ps(_mm_cvttps_epi32(
-                _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(r, g), b), _mm_set1_ps(0.5f)),
-                           _mm_set1_ps(1.0f / 3.0f))));
+            const __m128i sum = _mm_add_epi32(
+                _mm_madd_epi16(_mm_and_si128(col, redBlue), _mm_set1_epi16(1)), green);
+            level = _mm_srli_epi32(_mm_mulhi_epu16(sum, _mm_set1_epi32(0xAAAB)), 1);
         }
-        const auto s = static_cast<float>(Options.Strength);
-        const __m128 keep = _mm_set1_ps(100.0f - s);
-        const __m128 grey = _mm_add_ps(_mm_mul_ps(level, _mm_set1_ps(s)), _mm_set1_ps(50.0f));
-        const __m128 hundred = _mm_set1_ps(100.0f);
-        const auto mix = [&](__m128 channel) {
-            return _mm_cvttps_epi32(
-                _mm_div_ps(_mm_add_ps(_mm_mul_ps(channel, keep), grey), hundred));
+        const auto s = static_cast<short>(Options.Strength);
+        // level * s + 50 in the low half of each lane, then in all four channels' lanes.
+        __m128i grey = _mm_add_epi32(_mm_mullo_epi16(level, _mm_set1_epi32(s)), _mm_set1_epi32(50));
+        grey = _mm_or_si128(grey, _mm_slli_epi32(grey, 16));
+        const __m128i keep = _mm_set1_epi16(static_cast<short>(100 - s));
+        const __m128i hundredth = _mm_set1_epi16(5243);
+        const auto mix = [&](__m128i channels, __m128i levels) {
+            const __m128i x = _mm_add_epi16(_mm_mullo_epi16(channels, keep), levels);
+            return _mm_srli_epi16(_mm_mulhi_epu16(x, hundredth), 3);
         };
-        return _mm_or_si128(_mm_or_si128(opaque, _mm_slli_epi32(mix(r), 16)),
-                            _mm_or_si128(_mm_slli_epi32(mix(g), 8), mix(b)));
+        const __m128i low = mix(_mm_unpacklo_epi8(col, zero), _mm_unpacklo_epi32(grey, grey));
+        const __m128i high = mix(_mm_unpackhi_epi8(col, zero), _mm_unpackhi_epi32(grey, grey));
+        return _mm_or_si128(_mm_packus_epi16(low, high),
+                            _mm_set1_epi32(static_cast<int>(0xFF000000u)));
     }
 
     static __m128i PlainGreyVector(__m128i col) {
