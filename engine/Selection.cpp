@@ -398,7 +398,7 @@ struct SelectionRule::Impl {
     // multiply.
     struct alignas(16) HueEnd {
         std::int32_t Coef[4];
-        std::int32_t Limit[4];
+        std::int16_t Limit[8]; // -1 or 0
     };
     struct HueRun {
         HueEnd Ends[2];
@@ -671,7 +671,7 @@ struct SelectionRule::Impl {
         // Numerator and chroma side by side, for a multiply-add with (256, -a).
         const __m128i nc0 = _mm_unpacklo_epi16(num, chroma);
         const __m128i nc1 = _mm_unpackhi_epi16(num, chroma);
-        const auto load = [](const std::int32_t* v) {
+        const auto load = [](const void* v) {
             return _mm_load_si128(reinterpret_cast<const __m128i*>(v));
         };
         __m128i kept = zero;
@@ -680,9 +680,10 @@ struct SelectionRule::Impl {
             for (std::size_t e = 0; e < run.EndCount; ++e) {
                 const __m128i coef = load(run.Ends[e].Coef);
                 const __m128i limit = load(run.Ends[e].Limit);
-                in = _mm_and_si128(
-                    in, _mm_packs_epi32(_mm_cmpgt_epi32(_mm_madd_epi16(nc0, coef), limit),
-                                        _mm_cmpgt_epi32(_mm_madd_epi16(nc1, coef), limit)));
+                // Narrowing with saturation keeps the sign and zero, all the test looks at.
+                in = _mm_and_si128(in, _mm_cmpgt_epi16(_mm_packs_epi32(_mm_madd_epi16(nc0, coef),
+                                                                       _mm_madd_epi16(nc1, coef)),
+                                                       limit));
             }
             kept = _mm_or_si128(kept, in);
         }
@@ -887,7 +888,7 @@ struct SelectionRule::Impl {
                 e.Coef, 4,
                 static_cast<std::int32_t>(std::uint32_t{static_cast<std::uint16_t>(x)} |
                                           std::uint32_t{static_cast<std::uint16_t>(y)} << 16));
-            std::fill_n(e.Limit, 4, limit);
+            std::fill_n(e.Limit, 8, static_cast<std::int16_t>(limit));
         };
         std::size_t whole = 0;
         for (std::size_t sector = 0; sector < 3; ++sector) {
