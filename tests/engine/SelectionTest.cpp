@@ -124,21 +124,31 @@ TEST(Selection, RowsMatchThePixelRuleForEveryModel) {
     }
 }
 
-// The hue's lanes and float division against the integer rule, for all 16.7 million colours.
+// The hue's lanes against the integer rule, for all 16.7 million colours: narrow hues in every
+// sector, a wide one that leaves a gap across the red wrap-around, and every hue.
 TEST(Selection, HueRowsMatchTheRuleForEveryColour) {
-    SelectionOptions o = Pick(ColourModel::Hue, {{255, 0, 20}, {10, 200, 90}, {40, 40, 250}});
-    o.HueTolerance = 13;
-    o.ChromaFloor = 0;
-    const SelectionRule rule(o);
+    SelectionOptions narrow = Pick(ColourModel::Hue, {{255, 0, 20}, {10, 200, 90}, {40, 40, 250}});
+    narrow.HueTolerance = 13;
+    narrow.ChromaFloor = 0;
+    SelectionOptions wide = Pick(ColourModel::Hue, {{0, 255, 0}});
+    wide.HueTolerance = 170;
+    wide.ChromaFloor = 30;
+    SelectionOptions all = Pick(ColourModel::Hue, {{200, 40, 30}});
+    all.HueTolerance = MaxHueTolerance;
+    all.ChromaFloor = 1;
     std::vector<TColor32> row(65536);
     std::vector<TColor32> mask(65536);
-    for (std::uint32_t r = 0; r < 256; ++r) {
-        for (std::uint32_t i = 0; i < 65536; ++i) {
-            row[i] = Rgb(r, i >> 8, i & 0xFF);
-        }
-        rule.MaskRow(row.data(), mask.data(), row.size());
-        for (std::uint32_t i = 0; i < 65536; ++i) {
-            ASSERT_EQ(mask[i], rule.Keeps(row[i]) ? MaskKept : MaskGreyed) << std::hex << row[i];
+    for (const SelectionOptions& o : {narrow, wide, all}) {
+        const SelectionRule rule(o);
+        for (std::uint32_t r = 0; r < 256; ++r) {
+            for (std::uint32_t i = 0; i < 65536; ++i) {
+                row[i] = Rgb(r, i >> 8, i & 0xFF);
+            }
+            rule.MaskRow(row.data(), mask.data(), row.size());
+            for (std::uint32_t i = 0; i < 65536; ++i) {
+                ASSERT_EQ(mask[i], rule.Keeps(row[i]) ? MaskKept : MaskGreyed)
+                    << o.HueTolerance << " " << std::hex << row[i];
+            }
         }
     }
 }
