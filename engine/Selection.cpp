@@ -592,8 +592,7 @@ struct SelectionRule::Impl {
 
 #if defined(__SSE2__)
     // Eight pixels at a time: the model's decision as lane masks, then the output. Each step
-    // gives exactly what the scalar rule gives (the float divisions below are of integers
-    // whose quotients lie too far from the next integer for rounding to cross it).
+    // gives exactly what the scalar rule gives, in integers throughout.
     static __m128i InBoxes(const std::vector<ChannelBox>& boxes, __m128i col) {
         __m128i kept = _mm_setzero_si128();
         for (const ChannelBox& box : boxes) {
