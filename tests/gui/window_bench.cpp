@@ -36,8 +36,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -87,18 +89,23 @@ std::uint64_t ResidentBytes() {
     return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-// Counts a widget's paints, so a step is timed up to the paint that shows it.
+// Counts a widget's paints, so a step is timed up to the paint that shows it; with `counts`
+// set, only the paints for which it holds.
 class PaintCounter : public QObject {
 public:
+    explicit PaintCounter(std::function<bool()> counts = {}) : counts_(std::move(counts)) {}
     int paints = 0;
 
 protected:
     bool eventFilter(QObject* /*watched*/, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
+        if (event->type() == QEvent::Paint && (!counts_ || counts_())) {
             ++paints;
         }
         return false;
     }
+
+private:
+    std::function<bool()> counts_;
 };
 
 // Processor time of the GUI thread: less disturbed than elapsed time by other work sharing
@@ -115,14 +122,15 @@ struct Steps {
     double cpu = 0; // median processor time of the GUI thread
 };
 
-// Slider steps up to the next paint of `painted`; the longest single piece of GUI-thread work
-// (the step's handler, or one round of events) is tracked as well.
-Steps TimeSteps(tintavo::TMainDlg& window, QWidget* painted, double& longestGuiStep) {
-    PaintCounter counter;
+// Slider steps up to the next counted paint of `painted`; the longest single piece of
+// GUI-thread work (the step's handler, or one round of events) is tracked as well. With
+// `yield`, the GUI thread sleeps between rounds of events, leaving the processor to a worker.
+Steps TimeSteps(tintavo::TMainDlg& window, QWidget* painted, double& longestGuiStep,
+                PaintCounter&& counter = PaintCounter(), int rounds = 31, bool yield = false) {
     painted->installEventFilter(&counter);
     std::vector<double> steps;
     std::vector<double> cpu;
-    for (int i = 0; i < 31; ++i) {
+    for (int i = 0; i < rounds; ++i) {
         const int before = counter.paints;
         const double cpuStart = ThreadCpuMs();
         QElapsedTimer total;
@@ -136,6 +144,9 @@ Steps TimeSteps(tintavo::TMainDlg& window, QWidget* painted, double& longestGuiS
             piece.restart();
             QApplication::processEvents(QEventLoop::AllEvents, 5);
             longestGuiStep = std::max(longestGuiStep, Milliseconds(piece));
+            if (yield && counter.paints == before) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
         steps.push_back(Milliseconds(total));
         cpu.push_back(ThreadCpuMs() - cpuStart);
@@ -144,55 +155,11 @@ Steps TimeSteps(tintavo::TMainDlg& window, QWidget* painted, double& longestGuiS
     return {Median(steps), *std::min_element(steps.begin(), steps.end()), Median(cpu)};
 }
 
-// Counts the left view's paints that show the soft edge: those after the window took it in.
-class SoftPaintCounter : public QObject {
-public:
-    explicit SoftPaintCounter(const tintavo::TMainDlg& window) : window_(window) {}
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
-        if (event->type() == QEvent::Paint && !window_.SoftEdgePending()) {
-            ++paints;
-        }
-        return false;
-    }
-
-private:
-    const tintavo::TMainDlg& window_;
-};
-
 // Slider steps with a soft edge up to the repaint that shows it (the first repaint after a
-// step shows the hard edge while the soft one is built). Between rounds of events the GUI
-// thread sleeps, leaving the processor to the worker.
+// step shows the hard edge while the soft one is built).
 Steps TimeSoftEdge(tintavo::TMainDlg& window, double& longestGuiStep) {
-    SoftPaintCounter counter(window);
-    window.img->installEventFilter(&counter);
-    std::vector<double> steps;
-    std::vector<double> cpu;
-    for (int i = 0; i < 9; ++i) {
-        const int before = counter.paints;
-        const double cpuStart = ThreadCpuMs();
-        QElapsedTimer total;
-        total.start();
-        QElapsedTimer piece;
-        piece.start();
-        window.dist_r->triggerAction(i % 2 == 0 ? QAbstractSlider::SliderSingleStepAdd
-                                                : QAbstractSlider::SliderSingleStepSub);
-        longestGuiStep = std::max(longestGuiStep, Milliseconds(piece));
-        while (counter.paints == before) {
-            piece.restart();
-            QApplication::processEvents();
-            longestGuiStep = std::max(longestGuiStep, Milliseconds(piece));
-            if (counter.paints == before) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-        steps.push_back(Milliseconds(total));
-        cpu.push_back(ThreadCpuMs() - cpuStart);
-    }
-    window.img->removeEventFilter(&counter);
-    return {Median(steps), *std::min_element(steps.begin(), steps.end()), Median(cpu)};
+    return TimeSteps(window, window.img, longestGuiStep,
+                     PaintCounter([&window] { return !window.SoftEdgePending(); }), 9, true);
 }
 
 void Measure(std::int32_t width, std::int32_t height) {
