@@ -79,26 +79,6 @@ void SamplePicture(const TBitmap32& picture, const ViewSampling& sampling, TBitm
     out.Changed();
 }
 
-const TBitmap32& SampleCache::Gather(const TBitmap32& picture, std::uint64_t generation,
-                                     const ViewSampling& sampling) {
-    const auto same = [&](const Entry& e) {
-        return e.Generation == generation && e.Sampling.PictureWidth == sampling.PictureWidth &&
-               e.Sampling.PictureHeight == sampling.PictureHeight &&
-               e.Sampling.Columns == sampling.Columns && e.Sampling.Rows == sampling.Rows;
-    };
-    auto found = std::find_if(entries_.begin(), entries_.end(), same);
-    if (found == entries_.end()) {
-        if (entries_.size() >= Kept) {
-            entries_.erase(entries_.begin());
-        }
-        entries_.push_back({generation, sampling, {}});
-        found = entries_.end() - 1;
-        GatherInto(picture, sampling, found->Pixels);
-    }
-    std::rotate(found, found + 1, entries_.end());
-    return entries_.back().Pixels;
-}
-
 void RenderSampled(const TBitmap32& sampled, const CentralColor& cc, const Thresholds& thresholds,
                    bool mask, TBitmap32& out) {
     out.Resize(sampled.Width(), sampled.Height());

@@ -34,26 +34,6 @@ ViewSampling ScaledSampling(std::int32_t pictureWidth, std::int32_t pictureHeigh
                             std::int32_t outWidth, std::int32_t outHeight, double originX,
                             double originY, double scale);
 
-// The sampled pixels of a picture for the last few mappings, kept while the picture stays
-// the same (the caller names each picture it reads with a new generation number): a view
-// that shows a large picture again at the same place and size reads none of it.
-class SampleCache {
-public:
-    // The sampled pixels of `picture` (generation `generation`) for `sampling`: as
-    // SamplePicture gives them.
-    const TBitmap32& Gather(const TBitmap32& picture, std::uint64_t generation,
-                            const ViewSampling& sampling);
-
-private:
-    struct Entry {
-        std::uint64_t Generation = 0;
-        ViewSampling Sampling;
-        TBitmap32 Pixels;
-    };
-    static constexpr std::size_t Kept = 4;
-    std::vector<Entry> entries_; // most recently used last
-};
-
 // `out` becomes the mapping's size and gets the sampled pixels of `picture`.
 void SamplePicture(const TBitmap32& picture, const ViewSampling& sampling, TBitmap32& out);
 

@@ -545,7 +545,6 @@ bool TMainDlg::ReadWorkingCopy() {
     }
     // Taken before the read: a change while it reads is seen by the next pass.
     readStamp_.reset();
-    ++sourceGeneration_;
     try {
         PictureReadOptions options;
         options.HeldBytesPerPixel = ResultBytesPerPixel;

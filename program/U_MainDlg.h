@@ -314,9 +314,6 @@ private:
         }
     };
     std::optional<FileStamp> readStamp_;
-    // Names each picture read into the right view, for the views' sample cache.
-    std::uint64_t sourceGeneration_ = 0;
-    std::shared_ptr<SampleCache> sampleCache_ = std::make_shared<SampleCache>();
     // Where the results come from: held as they are (before any pass, after a failed read),
     // the pixel rule over the picture, or the filtered mask with the render recomposed
     // from it. Unless built, the full-resolution buffers are empty.
