@@ -154,24 +154,8 @@ TEST(Selection, HueRowsMatchTheRuleForEveryColour) {
 }
 
 TEST(Selection, HueKeepsAShadedBallWholeWhereTheBoxLosesItsShadow) {
-    // A red ball lit from the left: its colour scaled from a fifth to full brightness, on a
-    // grey-blue background.
-    TBitmap32 picture = test::MakeFilled(100, 100, Rgb(90, 100, 120));
     std::size_t ballPixels = 0;
-    for (std::int32_t y = 0; y < 100; ++y) {
-        for (std::int32_t x = 0; x < 100; ++x) {
-            const double dx = (x - 50) / 40.0;
-            const double dy = (y - 50) / 40.0;
-            if (dx * dx + dy * dy <= 1) {
-                const double light = 0.2 + 0.8 * (1 - (dx + 1) / 2);
-                picture.SetPixelAt(x, y,
-                                   Rgb(static_cast<std::uint32_t>(220 * light),
-                                       static_cast<std::uint32_t>(40 * light),
-                                       static_cast<std::uint32_t>(30 * light)));
-                ++ballPixels;
-            }
-        }
-    }
+    const TBitmap32 picture = test::ShadedBall(100, 40, ballPixels);
     const auto keptCount = [&](const SelectionOptions& o) {
         TBitmap32 render;
         TBitmap32 mask;

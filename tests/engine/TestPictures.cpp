@@ -60,6 +60,27 @@ TBitmap32 MakeFilled(std::int32_t width, std::int32_t height, TColor32 col) {
     return picture;
 }
 
+TBitmap32 ShadedBall(std::int32_t size, double radius, std::size_t& ballPixels) {
+    TBitmap32 picture = MakeFilled(size, size, 0xFF5A6478u);
+    ballPixels = 0;
+    const double centre = size / 2;
+    for (std::int32_t y = 0; y < size; ++y) {
+        for (std::int32_t x = 0; x < size; ++x) {
+            const double dx = (x - centre) / radius;
+            const double dy = (y - centre) / radius;
+            if (dx * dx + dy * dy <= 1) {
+                const double light = 0.2 + 0.8 * (1 - (dx + 1) / 2);
+                picture.SetPixelAt(x, y,
+                                   0xFF000000u | static_cast<TColor32>(220 * light) << 16 |
+                                       static_cast<TColor32>(40 * light) << 8 |
+                                       static_cast<TColor32>(30 * light));
+                ++ballPixels;
+            }
+        }
+    }
+    return picture;
+}
+
 std::string EncodeReferenceJpeg(const TBitmap32& picture, const JpegSettings& settings) {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};

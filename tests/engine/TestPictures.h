@@ -2,6 +2,7 @@
 
 #include "engine/TBitmap32.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@ TBitmap32 MakePhoto(std::int32_t width, std::int32_t height, std::uint32_t seed 
 
 // A picture filled with one colour.
 TBitmap32 MakeFilled(std::int32_t width, std::int32_t height, TColor32 col);
+
+// A red ball of `radius` pixels lit from the left (its colour scaled from a fifth to full
+// brightness) in the middle of a `size` x `size` grey-blue picture; `ballPixels` gets its area.
+TBitmap32 ShadedBall(std::int32_t size, double radius, std::size_t& ballPixels);
 
 struct JpegSettings {
     int Quality = 90;
